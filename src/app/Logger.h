@@ -1,0 +1,37 @@
+#pragma once
+
+#include <fstream>
+#include <iostream>
+#include <string>
+
+// The one channel through which the tool reports. Level 1 lines are errors and
+// go to the error stream, higher levels to standard output; with a log file
+// both streams are redirected into it.
+class CLogger {
+public:
+    static CLogger* getInstance();
+    static void Destroy();
+
+    virtual ~CLogger();
+
+    void setLevel(int level) { m_level = level; }
+    int getLevel() const { return m_level; }
+
+    // Opens the log file for appending and redirects both standard streams
+    // into it; ends the process with status 16 when the file cannot be used.
+    void setFileName(std::string name);
+    std::string getFileName() const { return m_fileName; }
+
+    void log(std::string text, int level);
+
+private:
+    CLogger();
+
+    static CLogger* m_instance;
+
+    int m_level;
+    std::string m_fileName;
+    std::streambuf* m_savedCoutBuffer;
+    std::streambuf* m_savedCerrBuffer;
+    std::ofstream m_file;
+};

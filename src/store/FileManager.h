@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CProperty;
+
+// The one access point to the backup file: numbers as decimal text, byte
+// blocks as Base64 text.
+//
+// A backup never writes over the user's previous file while it runs:
+// pathExists() creates a temporary file (mode 0600) beside the target and
+// every store goes there. finishBackup(true) moves the complete file over
+// the target atomically; finishBackup(false) leaves the target untouched and
+// keeps what was collected as "<file>.partial".
+class CFileManager {
+public:
+    static CFileManager* getInstance();
+    static void Destroy();
+
+    virtual ~CFileManager();
+
+    void setFileName(std::string fileName);
+    std::string getFileName() const;
+
+    bool fileExists(std::string path);
+    bool pathExists(std::string path);
+
+    bool hasKey(std::string key);
+    bool checkFile(std::vector<std::string> keys);
+
+    bool writeData(std::string key, long value);
+    bool writeData(std::string key, char* data, unsigned long length);
+    bool getData(std::string key, char* buffer, int maxBytes);
+    // The number of bytes the key's Base64 text decodes to; false when the
+    // key is absent.
+    bool getDataSize(std::string key, unsigned long* size);
+    int getDataDWord(std::string key);
+    float getDataFloat(std::string key);
+
+    // Ends a backup run that called pathExists. Returns false (after logging
+    // "Could not open backup file.") when a successful run's file could not
+    // be put in place.
+    bool finishBackup(bool success);
+
+private:
+    CFileManager();
+
+    static CFileManager* m_instance;
+
+    CProperty* m_property;
+    std::string m_targetPath;
+    std::string m_pendingPath;
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+class CMyMap;
+
+// The backup file as key=value lines, held in memory as one key map. The
+// file is loaded on the first read access; the map is written back only
+// when it was changed by setProperty, so a run that only reads never
+// rewrites the file.
+class CProperty {
+public:
+    explicit CProperty(std::string fileName);
+    virtual ~CProperty();
+
+    std::string getFileName() const { return m_fileName; }
+
+    // Where store() writes; the file name unless redirected (a backup run
+    // writes into a temporary file beside the target).
+    void setWriteFileName(std::string fileName) { m_writeFileName = fileName; }
+    std::string getWriteFileName() const { return m_writeFileName; }
+
+    void setProperty(std::string key, std::string value);
+    bool getProperty(std::string key, std::string* value);
+    bool keyExists(std::string key);
+
+    // True when setProperty changed the map since the last successful store.
+    bool isChanged() const { return m_changed; }
+    bool isEmpty() const;
+
+    // Writes the map when it was changed; throws 19 when the file cannot be
+    // opened or written.
+    void store();
+    bool readFile();
+    void writeFile();
+
+    static std::string trim(std::string text);
+
+private:
+    CMyMap* m_map;
+    std::string m_fileName;
+    std::string m_writeFileName;
+    bool m_changed;
+};
