@@ -1,1 +1,115 @@
-int main() { return 0; }
+#include "app/CommandLine.h"
+#include "app/Logger.h"
+#include "store/FileManager.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+const std::string m_version = "Kemb Backup \"1.0.1.2-SW005\"";
+
+void printUsage() {
+    static const char* const lines[] = {
+        "Usage: [PARAMETER] [OPTIONS]",
+        "   PARAMETER:",
+        "       -h, --help                  display this help and exit.",
+        "       -V, --version               output version information and exit.",
+        "       -v, --verbose LEVEL         set verbose level [1..4]. (standard: 1)",
+        "       -F, --log-file FILE         set log-file. (standard: console)",
+        "       -b, --backup                backup controller data and the template data",
+        "                                   of the FPMs.",
+        "       -r, --restore               restore controller data and the template ",
+        "                                   data of the FPMs.",
+        "",
+        "   OPTIONS:",
+        "       -f, --file-name FILE        file name of the backup/restore file.",
+        "       -i, --ip-address ADDRESS    ip address of the controller.",
+        "       -p, --password PASSWORD     password of the 'Service' user.",
+        "",
+        "     Backup options:",
+        "       -m, --fpm-from ADDRESS      address of the master FPM [1..8].",
+        "",
+        "     Restore options:",
+        "       -o, --fpm-only              restore the template data only.",
+        "       -m, --fpm-from ADDRESS      address of the FPM in the restore file which",
+        "                                   should be restored. [1..8]",
+        "       -t, --fpm-to ADDRESS        address of the destination FPM [1..8]. ",
+        "                                   Restores the templates from the --fpm-from ",
+        "                                   FPM to the given destination.",
+        "",
+        "       * If the --fpm-from address is given without the --fpm-to address, the ",
+        "         templates will be restored to all FPMs on the bus.",
+        "       * It is not possible to define --fpm-to without --fpm-from. ",
+        "",
+    };
+    for (const char* line : lines) {
+        std::cout << line << std::endl;
+    }
+}
+
+void printVersion() {
+    std::cout << m_version << std::endl;
+}
+
+namespace {
+
+[[noreturn]] void failBackupFile() {
+    CLogger::getInstance()->log("Could not open backup file.", 1);
+    throw 19;
+}
+
+void runTask(CCommandLine& commandLine, CFileManager* fileManager) {
+    const std::string fileName = commandLine.getFileName();
+    if (commandLine.isBackup()) {
+        if (!fileManager->pathExists(fileName)) {
+            failBackupFile();
+        }
+    } else if (commandLine.isRestore()) {
+        if (!fileManager->fileExists(fileName)) {
+            failBackupFile();
+        }
+    }
+}
+
+void tearDown() {
+    CFileManager::Destroy();
+    CLogger::Destroy();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CFileManager* fileManager = CFileManager::getInstance();
+    CLogger* logger = CLogger::getInstance();
+    CCommandLine commandLine;
+
+    commandLine.parse(argc, argv);
+    if (!commandLine.checkParameter()) {
+        printUsage();
+        exit(-1);
+    }
+    if (commandLine.isVersion()) {
+        printVersion();
+        exit(0);
+    }
+    if (commandLine.isHelp()) {
+        printUsage();
+        exit(0);
+    }
+    logger->setLevel(commandLine.getLogLevel());
+    logger->setFileName(commandLine.getLogfile());
+    fileManager->setFileName(commandLine.getFileName());
+
+    int status = 0;
+    try {
+        runTask(commandLine, fileManager);
+    } catch (int code) {
+        status = code;
+    }
+    // A backup's file replaces the previous one only when the run succeeded.
+    if (!fileManager->finishBackup(status == 0) && status == 0) {
+        status = 19;
+    }
+    tearDown();
+    return status;
+}

@@ -46,9 +46,16 @@ public:
 private:
     CFileManager();
 
+    bool propertyIsForTarget() const;
+    void redirectToPending();
+    bool keepPending(const std::string& temporary, const std::string& destination);
+
     static CFileManager* m_instance;
 
     CProperty* m_property;
     std::string m_targetPath;
     std::string m_pendingPath;
+    // Where the finished file goes: the target, or the file a symbolic link
+    // as target points to.
+    std::string m_finalPath;
 };

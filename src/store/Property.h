@@ -15,8 +15,9 @@ public:
 
     std::string getFileName() const { return m_fileName; }
 
-    // Where store() writes; the file name unless redirected (a backup run
-    // writes into a temporary file beside the target).
+    // Where store() writes and, once redirected, where a first read looks;
+    // the file name unless redirected (a backup run writes into a temporary
+    // file beside the target and must not pick up the old backup's lines).
     void setWriteFileName(std::string fileName) { m_writeFileName = fileName; }
     std::string getWriteFileName() const { return m_writeFileName; }
 
@@ -37,6 +38,9 @@ public:
     static std::string trim(std::string text);
 
 private:
+    void addLine(const std::string& line);
+    [[noreturn]] static void failOpen();
+
     CMyMap* m_map;
     std::string m_fileName;
     std::string m_writeFileName;

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <getopt.h>
+#include <string>
+
+// Reads the tool's twelve options and decides whether they form a runnable
+// command line.
+class CCommandLine {
+public:
+    CCommandLine();
+    virtual ~CCommandLine() = default;
+
+    // Fills the fields from the arguments; ends the process with status 255
+    // on a non-numerical module address or verbosity, or an invalid IP
+    // address. The password is blanked in argv so the process list does
+    // not show it.
+    void parse(int argc, char** argv);
+    bool checkParameter();
+
+    bool isBackup() const { return m_isBackup; }
+    bool isRestore() const { return m_isRestore; }
+    bool isFPMOnly() const { return m_isFPMOnly; }
+    bool isHelp() const { return m_isHelp; }
+    bool isVersion() const { return m_isVersion; }
+    int getFPMFrom() const { return m_fpmFrom; }
+    int getFPMTo() const { return m_fpmTo; }
+    int getLogLevel() const { return m_logLevel; }
+    std::string getFileName() const { return m_fileName; }
+    std::string getIpAddress() const { return m_ipAddress; }
+    std::string getPassword() const { return m_password; }
+    std::string getLogfile() const { return m_logfile; }
+
+private:
+    static const struct option m_long_options[];
+
+    int numericalArgument(const char* argument, const char* message);
+    bool isAddressInRange(int address) const { return address >= 0 && address <= 8; }
+
+    std::string m_fileName;
+    std::string m_ipAddress;
+    std::string m_password;
+    std::string m_logfile;
+    bool m_isBackup;
+    bool m_isRestore;
+    bool m_isFPMOnly;
+    bool m_isHelp;
+    bool m_isVersion;
+    int m_fpmFrom;
+    int m_fpmTo;
+    int m_logLevel;
+};

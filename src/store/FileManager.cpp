@@ -1,0 +1,325 @@
+#include "store/FileManager.h"
+
+#include "app/Logger.h"
+#include "store/Base64.h"
+#include "store/Property.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kOpenError = "Could not open backup file.";
+
+// The largest block whose Base64 text and terminator still fit the codec's
+// 32-bit sizes.
+const unsigned long kMaxBlockLength = (UINT_MAX - 1UL) / 4 * 3;
+
+std::string directoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseNameOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A symbolic link as target is followed, so that the file it names is the
+// one replaced, as writing through the link would.
+std::string finalPathOf(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+        return path;
+    }
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return path;
+    }
+    std::string result(resolved);
+    free(resolved);
+    return result;
+}
+
+// Only an absent target or a writable regular file may be replaced: renaming
+// over a device or a directory must never happen.
+bool mayReplace(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        return errno == ENOENT;
+    }
+    return S_ISREG(info.st_mode) && access(path.c_str(), W_OK) == 0;
+}
+
+bool syncPath(const std::string& path, int flags) {
+    int fd = open(path.c_str(), flags | O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    bool synced = fsync(fd) == 0;
+    return close(fd) == 0 && synced;
+}
+
+} // namespace
+
+CFileManager* CFileManager::m_instance = nullptr;
+
+CFileManager* CFileManager::getInstance() {
+    if (m_instance == nullptr) {
+        m_instance = new CFileManager();
+    }
+    return m_instance;
+}
+
+void CFileManager::Destroy() {
+    delete m_instance;
+    m_instance = nullptr;
+}
+
+CFileManager::CFileManager() : m_property(nullptr) {}
+
+CFileManager::~CFileManager() {
+    try {
+        finishBackup(false);
+    } catch (...) {
+        // finishBackup logs its failures; nothing may escape a destructor.
+    }
+    // Stores changes made after the run ended; logs and swallows failures.
+    delete m_property;
+}
+
+void CFileManager::setFileName(std::string fileName) {
+    CProperty* property = new CProperty(fileName);
+    delete m_property;
+    m_property = property;
+    redirectToPending();
+}
+
+std::string CFileManager::getFileName() const {
+    return m_property == nullptr ? std::string() : m_property->getFileName();
+}
+
+bool CFileManager::fileExists(std::string path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info;
+    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    close(fd);
+    return regular;
+}
+
+// Proves that the backup can be written without touching the target: the
+// run's temporary file is created now, beside the file it will replace.
+bool CFileManager::pathExists(std::string path) {
+    if (!m_pendingPath.empty()) {
+        if (path == m_targetPath) {
+            return true;
+        }
+        finishBackup(false);
+    }
+    if (path.empty() || path.back() == '/') {
+        return false;
+    }
+    std::string finalPath = finalPathOf(path);
+    if (!mayReplace(finalPath)) {
+        return false;
+    }
+    std::string pattern = directoryOf(finalPath) + "/." + baseNameOf(finalPath) + ".XXXXXX";
+    int fd = mkstemp(&pattern[0]); // creates the file with mode 0600
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    m_targetPath = path;
+    m_finalPath = finalPath;
+    m_pendingPath = pattern;
+    redirectToPending();
+    return true;
+}
+
+bool CFileManager::hasKey(std::string key) {
+    return m_property != nullptr && m_property->keyExists(key);
+}
+
+bool CFileManager::checkFile(std::vector<std::string> keys) {
+    if (m_property == nullptr) {
+        return false;
+    }
+    for (const std::string& key : keys) {
+        if (!m_property->keyExists(key)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Numbers are kept as the unsigned decimal of their 32 bits and reach the
+// disk with the next block or at the end of the run.
+bool CFileManager::writeData(std::string key, long value) {
+    if (m_property == nullptr) {
+        return false;
+    }
+    char text[16];
+    snprintf(text, sizeof(text), "%lu",
+             static_cast<unsigned long>(static_cast<std::uint32_t>(value)));
+    m_property->setProperty(key, text);
+    return false;
+}
+
+bool CFileManager::writeData(std::string key, char* data, unsigned long length) {
+    if (m_property == nullptr) {
+        return false;
+    }
+    std::string text;
+    try {
+        if (length > kMaxBlockLength) {
+            throw std::bad_alloc();
+        }
+        text.assign((length + 2) / 3 * 4 + 1, '\0');
+    } catch (const std::bad_alloc&) {
+        CLogger::getInstance()->log("Memory error", 1);
+        throw;
+    }
+    CBase64 codec;
+    codec.encode(data, &text[0], static_cast<unsigned int>(length),
+                 static_cast<unsigned int>(text.size()), 64);
+    text.pop_back(); // the encoder's terminator
+    m_property->setProperty(key, std::move(text));
+    try {
+        m_property->store();
+    } catch (...) {
+        // Already logged; the entry stays in memory for the next store.
+    }
+    return true;
+}
+
+bool CFileManager::getData(std::string key, char* buffer, int maxBytes) {
+    if (m_property == nullptr) {
+        return false;
+    }
+    std::string text;
+    if (!m_property->getProperty(key, &text)) {
+        return false;
+    }
+    unsigned int textLength = text.size() > UINT_MAX ? UINT_MAX : text.size();
+    CBase64 codec;
+    codec.decode(text.data(), buffer, textLength,
+                 maxBytes < 0 ? 0U : static_cast<unsigned int>(maxBytes));
+    return true;
+}
+
+bool CFileManager::getDataSize(std::string key, unsigned long* size) {
+    if (m_property == nullptr) {
+        return false;
+    }
+    std::string text;
+    if (!m_property->getProperty(key, &text)) {
+        return false;
+    }
+    *size = CBase64::decodedSize(text.data(), text.size());
+    return true;
+}
+
+// Reads like strtol, saturated to the signed 32-bit range: the unsigned
+// text of -1 reads back as the largest value.
+int CFileManager::getDataDWord(std::string key) {
+    if (m_property == nullptr) {
+        return 0;
+    }
+    std::string text;
+    m_property->getProperty(key, &text);
+    long value = strtol(text.c_str(), nullptr, 10);
+    if (value > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (value < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<int>(value);
+}
+
+float CFileManager::getDataFloat(std::string key) {
+    if (m_property == nullptr) {
+        return 0.0f;
+    }
+    std::string text;
+    m_property->getProperty(key, &text);
+    return strtof(text.c_str(), nullptr);
+}
+
+// A successful run replaces the target in one rename, so the path always
+// holds a complete file, old or new. A failed run leaves the target alone
+// and keeps what it collected beside it as "<file>.partial".
+bool CFileManager::finishBackup(bool success) {
+    if (m_pendingPath.empty()) {
+        return true;
+    }
+    std::string temporary = m_pendingPath;
+    std::string partialPath = m_targetPath + ".partial";
+    std::string destination = success ? m_finalPath : partialPath;
+    bool forTarget = propertyIsForTarget();
+    m_pendingPath.clear();
+    m_targetPath.clear();
+    m_finalPath.clear();
+    if (forTarget) {
+        // Whatever is stored after the run goes where its result lies.
+        m_property->setWriteFileName(destination);
+    }
+    if (!forTarget || m_property->isEmpty()) {
+        unlink(temporary.c_str());
+        return true;
+    }
+    m_property->setWriteFileName(temporary);
+    bool kept = keepPending(temporary, destination);
+    // After a failure a later store must not reach the target either.
+    m_property->setWriteFileName(kept ? destination : partialPath);
+    if (kept && !success) {
+        CLogger::getInstance()->log("Partial backup kept in " + partialPath, 1);
+    }
+    return kept;
+}
+
+bool CFileManager::propertyIsForTarget() const {
+    return m_property != nullptr && m_property->getFileName() == m_targetPath;
+}
+
+void CFileManager::redirectToPending() {
+    if (!m_pendingPath.empty() && propertyIsForTarget()) {
+        m_property->setWriteFileName(m_pendingPath);
+    }
+}
+
+// Stores the map into the temporary file, makes it durable and moves it to
+// its destination; on failure the temporary file is removed.
+bool CFileManager::keepPending(const std::string& temporary, const std::string& destination) {
+    try {
+        m_property->store();
+    } catch (int) {
+        unlink(temporary.c_str()); // the store has logged why
+        return false;
+    } catch (const std::bad_alloc&) {
+        unlink(temporary.c_str());
+        CLogger::getInstance()->log("Memory error", 1);
+        return false;
+    }
+    if (!syncPath(temporary, 0) || rename(temporary.c_str(), destination.c_str()) != 0) {
+        unlink(temporary.c_str());
+        CLogger::getInstance()->log(kOpenError, 1);
+        return false;
+    }
+    // Makes the rename itself durable; the file is in place either way.
+    syncPath(directoryOf(destination), O_DIRECTORY);
+    return true;
+}
