@@ -1,0 +1,245 @@
+#include "Options.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+namespace sim {
+
+namespace {
+
+bool parseUnsigned(const std::string& text, unsigned long long max, unsigned long long* value) {
+    if (text.empty() || text.size() > 20 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    errno = 0;
+    *value = std::strtoull(text.c_str(), nullptr, 10);
+    return errno == 0 && *value <= max;
+}
+
+bool parseSizes(const std::string& text, std::array<size_t, DataSets::kCount>* sizes) {
+    size_t start = 0;
+    for (int id = 0; id < DataSets::kCount; ++id) {
+        size_t comma = text.find(',', start);
+        bool last = id == DataSets::kCount - 1;
+        if (last != (comma == std::string::npos)) {
+            return false;
+        }
+        unsigned long long size = 0;
+        if (!parseUnsigned(text.substr(start, comma - start), Options::kMaxDataLength, &size)) {
+            return false;
+        }
+        (*sizes)[id] = static_cast<size_t>(size);
+        start = comma + 1;
+    }
+    return true;
+}
+
+bool isLoopback(const std::string& address) {
+    in_addr parsed{};
+    inet_pton(AF_INET, address.c_str(), &parsed);
+    return (ntohl(parsed.s_addr) >> 24) == 127;
+}
+
+using ValueHandler = std::function<bool(Options*, const std::string&, std::string*)>;
+
+// Reports a bad value in one common wording.
+bool badValue(const std::string& option, const std::string& value, const std::string& expected,
+              std::string* error) {
+    *error = "bad value '" + value + "' for " + option + " (expected " + expected + ")";
+    return false;
+}
+
+const std::map<std::string, ValueHandler>& valueOptions() {
+    static const std::map<std::string, ValueHandler> handlers = {
+        {"--address",
+         [](Options* o, const std::string& v, std::string* e) {
+             in_addr parsed{};
+             if (inet_pton(AF_INET, v.c_str(), &parsed) != 1) {
+                 return badValue("--address", v, "a dotted IPv4 address", e);
+             }
+             o->address = v;
+             return true;
+         }},
+        {"--interface-version",
+         [](Options* o, const std::string& v, std::string* e) {
+             unsigned long long n = 0;
+             if (!parseUnsigned(v, 255, &n)) {
+                 return badValue("--interface-version", v, "0..255", e);
+             }
+             o->interfaceVersion = static_cast<unsigned char>(n);
+             return true;
+         }},
+        {"--password",
+         [](Options* o, const std::string& v, std::string*) {
+             o->password = v;
+             return true;
+         }},
+        {"--data-dir",
+         [](Options* o, const std::string& v, std::string*) {
+             o->dataDir = v;
+             return true;
+         }},
+        {"--seed",
+         [](Options* o, const std::string& v, std::string* e) {
+             unsigned long long n = 0;
+             if (!parseUnsigned(v, UINT64_MAX, &n)) {
+                 return badValue("--seed", v, "an unsigned number", e);
+             }
+             o->seed = n;
+             return true;
+         }},
+        {"--sizes",
+         [](Options* o, const std::string& v, std::string* e) {
+             if (!parseSizes(v, &o->sizes)) {
+                 return badValue("--sizes", v, "four byte counts a,b,c,d up to 16 MiB", e);
+             }
+             return true;
+         }},
+        {"--state-dir",
+         [](Options* o, const std::string& v, std::string* e) {
+             if (v.empty()) {
+                 return badValue("--state-dir", v, "a directory", e);
+             }
+             o->stateDir = v;
+             return true;
+         }},
+        {"--lifetime",
+         [](Options* o, const std::string& v, std::string* e) {
+             unsigned long long n = 0;
+             if (!parseUnsigned(v, 86400, &n) || n == 0) {
+                 return badValue("--lifetime", v, "1..86400 seconds", e);
+             }
+             o->lifetimeSeconds = static_cast<unsigned long>(n);
+             return true;
+         }},
+        {"--delay",
+         [](Options* o, const std::string& v, std::string* e) {
+             unsigned long long n = 0;
+             if (!parseUnsigned(v, 3600000, &n)) {
+                 return badValue("--delay", v, "milliseconds up to 3600000", e);
+             }
+             o->delayMs = static_cast<unsigned long>(n);
+             return true;
+         }},
+        {"--restore-ack",
+         [](Options* o, const std::string& v, std::string* e) {
+             if (v == "type2") {
+                 o->restoreAck = Options::RestoreAck::Type2;
+             } else if (v == "header") {
+                 o->restoreAck = Options::RestoreAck::Header;
+             } else {
+                 return badValue("--restore-ack", v, "type2 or header", e);
+             }
+             return true;
+         }},
+        {"--fault",
+         [](Options* o, const std::string& v, std::string* e) {
+             Fault fault;
+             if (!Fault::parse(v, &fault, e)) {
+                 return false;
+             }
+             o->faults.push_back(fault);
+             return true;
+         }},
+    };
+    return handlers;
+}
+
+bool setFlag(const std::string& name, Options* options) {
+    if (name == "--allow-remote") {
+        options->allowRemote = true;
+    } else if (name == "--refuse") {
+        options->refuse = true;
+    } else if (name == "--help") {
+        options->help = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool checkCombination(const Options& options, std::string* error) {
+    if (options.stateDir.empty()) {
+        *error = "--state-dir is required";
+        return false;
+    }
+    if (!options.allowRemote && !isLoopback(options.address)) {
+        *error = "refusing to listen on non-loopback address " + options.address +
+                 " without --allow-remote";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool Options::parse(const std::vector<std::string>& args, Options* options, std::string* error) {
+    for (size_t i = 1; i < args.size(); ++i) {
+        std::string name = args[i];
+        size_t equals = name.find('=');
+        bool inlineValue = name.compare(0, 2, "--") == 0 && equals != std::string::npos;
+        std::string value = inlineValue ? name.substr(equals + 1) : "";
+        if (inlineValue) {
+            name.resize(equals);
+        }
+        if (!inlineValue && setFlag(name, options)) {
+            continue;
+        }
+        auto handler = valueOptions().find(name);
+        if (handler == valueOptions().end()) {
+            *error = "unknown option '" + args[i] + "'";
+            return false;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) {
+                *error = "option " + name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (!handler->second(options, value, error)) {
+            return false;
+        }
+    }
+    return options->help || checkCombination(*options, error);
+}
+
+const char* Options::usage() {
+    return "Usage: tursa-sim --state-dir DIR [options]\n"
+           "Plays the access-control controller's data service on TCP port 11574.\n"
+           "\n"
+           "  --state-dir DIR           where the data sets (<name>.bin), frames.log and\n"
+           "                            the file ready (holding the pid) are written\n"
+           "  --address A               IPv4 address to listen on (default 127.0.0.1)\n"
+           "  --allow-remote            permit an address outside 127.0.0.0/8\n"
+           "  --interface-version N     version reported to a version request, 0..255\n"
+           "                            (default 107)\n"
+           "  --password PW             the 'Service' user's password (default service)\n"
+           "  --data-dir DIR            data sets from DIR/<name>.bin, a missing file is\n"
+           "                            an empty set (overrides --seed and --sizes)\n"
+           "  --seed S                  seed of the generated data sets (default 1)\n"
+           "  --sizes a,b,c,d           sizes of the generated data sets in bytes\n"
+           "                            (default 1200,5000,40,16)\n"
+           "  --restore-ack type2|header  acknowledge a restore with 01 02 00 00 00 00 00\n"
+           "                            (default) or with 01 06 00\n"
+           "  --lifetime SECONDS        end by itself after this long (default 600)\n"
+           "  --delay MS                send every reply MS milliseconds late\n"
+           "  --refuse                  do not listen on port 11574 at all\n"
+           "  --fault KIND:TYPE:N[:ARG] misbehave on the N-th request (counted from 1 over\n"
+           "                            the simulator's life) of frame type TYPE; repeatable:\n"
+           "      noreply:TYPE:N        no reply, the connection stays open\n"
+           "      late:TYPE:N:MS        the reply comes MS milliseconds late (on top of --delay)\n"
+           "      truncate:TYPE:N:K     the reply's header and only K data bytes, then silence\n"
+           "      error:TYPE:N[:ID]     the error response 01 02 ID 00 00 00 00 (ID 1 or 2,\n"
+           "                            default 1); the request is not carried out\n"
+           "      close:TYPE:N:K        only the first K bytes of the reply, then the\n"
+           "                            connection is closed\n"
+           "      garbage:TYPE:N        the reply with its data id incremented by one\n"
+           "  --help                    this text\n";
+}
+
+} // namespace sim

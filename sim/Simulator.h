@@ -1,0 +1,23 @@
+#pragma once
+
+#include "Options.h"
+
+namespace sim {
+
+// The simulator as a whole: prepares the data sets and the state directory,
+// opens the listeners and runs until stopped or out of lifetime.
+class Simulator {
+public:
+    explicit Simulator(Options options) : m_options(std::move(options)) {}
+
+    // Returns the process exit status: 0 after a stop signal or the end of
+    // the lifetime, 1 when the simulator cannot start.
+    int run();
+
+private:
+    bool prepareDataSets(DataSets* dataSets);
+
+    Options m_options;
+};
+
+} // namespace sim
