@@ -1,0 +1,278 @@
+#include "controller/DataProtocol.h"
+
+#include "app/Logger.h"
+#include "controller/DataAction.h"
+#include "controller/DataNetwork.h"
+#include "controller/Frame.h"
+#include "store/FileManager.h"
+
+#include <algorithm>
+#include <new>
+#include <sstream>
+
+namespace {
+
+const int DATA_SET_COUNT = 4;
+const char* const DATA_SET_NAMES[DATA_SET_COUNT] = {"UserManagerConfig", "ConfigManager",
+                                                    "DayLightConfig", "SystemTimeConfig"};
+const char* const VERSION_KEY = "Global.Version";
+
+const unsigned long SEND_TIMEOUT_MS = 60000;
+const unsigned long HEADER_TIMEOUT_MS = 120000;
+const unsigned long DATA_TIMEOUT_MS = 60000;
+
+const unsigned char TYPE_RESPONSE = 2;
+const unsigned char TYPE_VERSION_REPLY = 8;
+const unsigned char TYPE_PASSWORD_REPLY = 10;
+const unsigned char PASSWORD_ACCEPTED = 1;
+
+// Backup files older than this interface version cannot be restored.
+const float OLDEST_FILE_VERSION = 104.0f;
+
+[[noreturn]] void fail(const char* message, int code) {
+    CLogger::getInstance()->log(message, 1);
+    throw code;
+}
+
+std::vector<char> allocateBuffer(unsigned long size) {
+    try {
+        return std::vector<char>(size);
+    } catch (const std::bad_alloc&) {
+        CLogger::getInstance()->log("Memory error", 1);
+        throw;
+    }
+}
+
+} // namespace
+
+CDataProtocol::CDataProtocol() : m_fileManager(nullptr), m_network(nullptr) {}
+
+CDataProtocol::~CDataProtocol() {}
+
+void CDataProtocol::initialize() {
+    m_network = CDataNetwork::getInstance();
+    m_fileManager = CFileManager::getInstance();
+}
+
+void CDataProtocol::getDataNameById(unsigned char dataId, std::string* name) {
+    if (dataId < DATA_SET_COUNT) {
+        *name = DATA_SET_NAMES[dataId];
+    }
+}
+
+std::string CDataProtocol::lengthKey(int dataId) {
+    std::string name;
+    getDataNameById(static_cast<unsigned char>(dataId), &name);
+    return name + ".DataLength";
+}
+
+std::string CDataProtocol::dataKey(int dataId) {
+    std::string name;
+    getDataNameById(static_cast<unsigned char>(dataId), &name);
+    return name + ".Data";
+}
+
+bool CDataProtocol::readPackage(CFrame* frame, unsigned char headerSize) {
+    long length = m_network->receiveFrameHeader(frame, headerSize, HEADER_TIMEOUT_MS);
+    if (length == -1) {
+        return false;
+    }
+    return m_network->receiveFrameData(frame, static_cast<unsigned long>(length), DATA_TIMEOUT_MS);
+}
+
+bool CDataProtocol::checkResponseError(const char* /*text*/, CFrame* frame) {
+    return frame->getType() == TYPE_RESPONSE &&
+           (frame->getDataId() == 1 || frame->getDataId() == 2);
+}
+
+float CDataProtocol::getVersion() {
+    CFrame frame;
+    CDataAction action;
+    action.buildGetVersionMsg(&frame);
+    if (!m_network->sendFrame(&frame, SEND_TIMEOUT_MS)) {
+        return 0;
+    }
+    if (!readPackage(&frame, CFrame::SHORT_HEADER_SIZE)) {
+        return 0;
+    }
+    if (frame.getType() != TYPE_VERSION_REPLY) {
+        return 0;
+    }
+    return static_cast<float>(frame.getDataId());
+}
+
+bool CDataProtocol::comparePassword(std::string password) {
+    CFrame frame;
+    CDataAction action;
+    action.buildComparePassword(&frame, password);
+    if (!m_network->sendFrame(&frame, SEND_TIMEOUT_MS)) {
+        return false;
+    }
+    if (!readPackage(&frame, CFrame::SHORT_HEADER_SIZE)) {
+        return false;
+    }
+    return frame.getType() == TYPE_PASSWORD_REPLY && frame.getDataId() == PASSWORD_ACCEPTED;
+}
+
+bool CDataProtocol::checkVersion(unsigned long controllerVersion) {
+    float fileVersion = m_fileManager->getDataFloat(VERSION_KEY);
+    std::ostringstream fileText;
+    fileText << static_cast<double>(fileVersion);
+    if (fileVersion < OLDEST_FILE_VERSION) {
+        CLogger::getInstance()->log("Incompatible versions of backup file (" + fileText.str() +
+                                        ") and backup software.",
+                                    2);
+        return false;
+    }
+    if (fileVersion != static_cast<float>(controllerVersion)) {
+        CLogger::getInstance()->log("Incompatible versions of backup file(" + fileText.str() +
+                                        ") and controller (" + std::to_string(controllerVersion) +
+                                        ").",
+                                    2);
+        return false;
+    }
+    return true;
+}
+
+bool CDataProtocol::backupAllTursaData(unsigned long version) {
+    m_fileManager->writeData(VERSION_KEY, static_cast<long>(version));
+    bool result = false;
+    for (int dataId = 0; dataId < DATA_SET_COUNT; ++dataId) {
+        std::string name = DATA_SET_NAMES[dataId];
+        CLogger::getInstance()->log("Backup data from " + name + " ...", 3);
+        result = backupData(dataId);
+        if (!result) {
+            break;
+        }
+        CLogger::getInstance()->log("  " + name + " ...finished.", 3);
+    }
+    CLogger::getInstance()->log("Backup of the controller finished.", 2);
+    return result;
+}
+
+bool CDataProtocol::backupData(int dataId) {
+    CFrame frame;
+    CDataAction action;
+    action.buildBackupMsg(&frame, static_cast<unsigned char>(dataId));
+    if (!m_network->sendFrame(&frame, SEND_TIMEOUT_MS)) {
+        fail("Network unreachable.", 11);
+    }
+    long length =
+        m_network->receiveFrameHeader(&frame, CFrame::LONG_HEADER_SIZE, HEADER_TIMEOUT_MS);
+    if (length == -1) {
+        fail("Network unreachable.", 11);
+    }
+    if (!m_network->receiveFrameData(&frame, static_cast<unsigned long>(length), DATA_TIMEOUT_MS)) {
+        fail("Communication error.", 14);
+    }
+    // A reply for another set, or the controller's empty error response,
+    // must not be stored as this set's data.
+    if (frame.getDataId() != dataId || (length == 0 && checkResponseError("", &frame))) {
+        fail("Communication error.", 14);
+    }
+    saveData2File(&frame);
+    return true;
+}
+
+void CDataProtocol::saveData2File(CFrame* frame) {
+    std::string name;
+    getDataNameById(frame->getDataId(), &name);
+    unsigned long length = frame->getDataLength();
+    m_fileManager->writeData(name + ".DataLength", static_cast<long>(length));
+    if (length == 0) {
+        return;
+    }
+    std::vector<char> block = allocateBuffer(length);
+    frame->getData(block.data(), &length);
+    m_fileManager->writeData(name + ".Data", block.data(), length);
+}
+
+void CDataProtocol::createKeyList(std::vector<std::string>* keys) {
+    keys->push_back(VERSION_KEY);
+    for (int dataId = 0; dataId < DATA_SET_COUNT; ++dataId) {
+        keys->push_back(lengthKey(dataId));
+        keys->push_back(dataKey(dataId));
+    }
+}
+
+bool CDataProtocol::checkDataFile() {
+    std::vector<std::string> keys;
+    createKeyList(&keys);
+    // An empty data set is stored as a DataLength of 0 without a Data key.
+    for (int dataId = 0; dataId < DATA_SET_COUNT; ++dataId) {
+        std::string data = dataKey(dataId);
+        if (!m_fileManager->hasKey(data) && m_fileManager->hasKey(lengthKey(dataId)) &&
+            m_fileManager->getDataDWord(lengthKey(dataId)) == 0) {
+            keys.erase(std::find(keys.begin(), keys.end(), data));
+        }
+    }
+    if (!m_fileManager->checkFile(keys)) {
+        fail("Backup file is corrupt.", 7);
+    }
+    return true;
+}
+
+bool CDataProtocol::checkDataSizes() {
+    for (int dataId = 0; dataId < DATA_SET_COUNT; ++dataId) {
+        long length = m_fileManager->getDataDWord(lengthKey(dataId));
+        unsigned long decoded = 0;
+        if (!m_fileManager->getDataSize(dataKey(dataId), &decoded)) {
+            decoded = 0;
+        }
+        if (length < 0 || decoded != static_cast<unsigned long>(length)) {
+            fail("Backup file is corrupt.", 7);
+        }
+    }
+    return true;
+}
+
+unsigned long CDataProtocol::readDataSizeFromFile(int dataId) {
+    return static_cast<unsigned long>(m_fileManager->getDataDWord(lengthKey(dataId)));
+}
+
+unsigned long CDataProtocol::readDataFromFile(int dataId, char* buffer) {
+    unsigned long length = readDataSizeFromFile(dataId);
+    if (length != 0) {
+        m_fileManager->getData(dataKey(dataId), buffer, static_cast<int>(length));
+    }
+    return length;
+}
+
+bool CDataProtocol::restoreAllTursaData(unsigned long version) {
+    checkDataFile();
+    checkDataSizes();
+    if (!checkVersion(version)) {
+        fail("Backup file version not compatible.", 12);
+    }
+    for (int dataId = 0; dataId < DATA_SET_COUNT; ++dataId) {
+        std::string name = DATA_SET_NAMES[dataId];
+        CLogger::getInstance()->log("Get data for " + name, 4);
+        std::vector<char> buffer = allocateBuffer(readDataSizeFromFile(dataId));
+        unsigned long length = readDataFromFile(dataId, buffer.data());
+        if (!restoreData(static_cast<unsigned char>(dataId), buffer.data(), length)) {
+            fail("Could not restore data.", 8);
+        }
+        CLogger::getInstance()->log("Restored " + name, 3);
+    }
+    CLogger::getInstance()->log("Restore of the controller data finished", 2);
+    return true;
+}
+
+bool CDataProtocol::restoreData(unsigned char dataId, char* data, unsigned long length) {
+    CFrame frame;
+    CDataAction action;
+    action.buildRestoreMsg(&frame, dataId, data, length);
+    if (!m_network->sendFrame(&frame, SEND_TIMEOUT_MS)) {
+        fail("Network unreachable.", 11);
+    }
+    // Without a reply the controller has taken the set.
+    long replyLength =
+        m_network->receiveFrameHeader(&frame, CFrame::SHORT_HEADER_SIZE, HEADER_TIMEOUT_MS);
+    if (replyLength == -1) {
+        return true;
+    }
+    // The reply's header decides; an error response stays one even when its
+    // data block breaks off.
+    m_network->receiveFrameData(&frame, static_cast<unsigned long>(replyLength), DATA_TIMEOUT_MS);
+    return !checkResponseError("", &frame);
+}

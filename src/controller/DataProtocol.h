@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CDataNetwork;
+class CFileManager;
+class CFrame;
+
+// The controller data protocol: interface version, password check, and the
+// backup and restore of the controller's four data sets through the backup
+// file. Run-ending failures are logged and thrown as an int error code.
+class CDataProtocol {
+public:
+    CDataProtocol();
+    virtual ~CDataProtocol();
+
+    void initialize();
+
+    // Leaves *name untouched for an id that names no data set.
+    void getDataNameById(unsigned char dataId, std::string* name);
+    float getVersion();
+    bool checkVersion(unsigned long controllerVersion);
+    bool comparePassword(std::string password);
+    bool checkResponseError(const char* text, CFrame* frame);
+    bool readPackage(CFrame* frame, unsigned char headerSize);
+
+    // Returns true when it returns at all: a missing or broken reply ends
+    // the run (11 or 14).
+    bool backupAllTursaData(unsigned long version);
+    bool backupData(int dataId);
+    void saveData2File(CFrame* frame);
+
+    bool restoreAllTursaData(unsigned long version);
+    bool checkDataFile();
+    // Refuses (7) a file whose Data values do not decode to their DataLength.
+    bool checkDataSizes();
+    void createKeyList(std::vector<std::string>* keys);
+    unsigned long readDataSizeFromFile(int dataId);
+    unsigned long readDataFromFile(int dataId, char* buffer);
+    bool restoreData(unsigned char dataId, char* data, unsigned long length);
+
+private:
+    std::string lengthKey(int dataId);
+    std::string dataKey(int dataId);
+
+    CFileManager* m_fileManager;
+    CDataNetwork* m_network;
+};

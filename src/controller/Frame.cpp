@@ -1,0 +1,89 @@
+#include "controller/Frame.h"
+
+#include "app/Logger.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+CFrame::CFrame() : m_dataLength(0), m_dataId(0), m_type(0), m_SOH(0) {}
+
+CFrame::~CFrame() {}
+
+bool CFrame::isHeaderOnlyType(unsigned char type) {
+    switch (type) {
+    case 0:
+    case 3:
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+    case 10:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CFrame::setData(const char* data, unsigned long length) {
+    try {
+        m_data.clear();
+        if (length > 0) {
+            m_data.assign(data, data + length);
+        }
+    } catch (const std::bad_alloc&) {
+        CLogger::getInstance()->log("Memory error", 1);
+        throw;
+    }
+    m_dataLength = length;
+}
+
+void CFrame::getData(char* dest, unsigned long* length) const {
+    unsigned long count = std::min<unsigned long>(m_data.size(), m_dataLength);
+    if (count == 0) {
+        return;
+    }
+    memcpy(dest, m_data.data(), count);
+    *length = count;
+}
+
+unsigned long CFrame::getFrameSize() const {
+    if (isHeaderOnlyType(m_type)) {
+        return SHORT_HEADER_SIZE;
+    }
+    return LONG_HEADER_SIZE + m_dataLength;
+}
+
+bool CFrame::getBuffer(char* buffer) const {
+    buffer[0] = static_cast<char>(m_SOH);
+    buffer[1] = static_cast<char>(m_type);
+    buffer[2] = static_cast<char>(m_dataId);
+    if (isHeaderOnlyType(m_type)) {
+        return true;
+    }
+    for (int i = 0; i < 4; ++i) {
+        buffer[3 + i] = static_cast<char>((m_dataLength >> (8 * i)) & 0xFF);
+    }
+    // A block shorter than the length field is padded with zeros, so the
+    // buffer never holds bytes from elsewhere.
+    unsigned long count = std::min<unsigned long>(m_data.size(), m_dataLength);
+    if (count > 0) {
+        memcpy(buffer + LONG_HEADER_SIZE, m_data.data(), count);
+    }
+    memset(buffer + LONG_HEADER_SIZE + count, 0, m_dataLength - count);
+    return true;
+}
+
+bool CFrame::setHeader(const char* buffer) {
+    m_SOH = static_cast<unsigned char>(buffer[0]);
+    m_type = static_cast<unsigned char>(buffer[1]);
+    m_dataId = static_cast<unsigned char>(buffer[2]);
+    m_dataLength = 0;
+    if (!isHeaderOnlyType(m_type)) {
+        for (int i = 0; i < 4; ++i) {
+            m_dataLength |= static_cast<unsigned long>(static_cast<unsigned char>(buffer[3 + i]))
+                            << (8 * i);
+        }
+    }
+    return true;
+}

@@ -1,0 +1,184 @@
+#include "net/Network.h"
+
+#include "net/Timer.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Pause before a refused or failed connect is tried again on a fresh socket.
+const unsigned long RETRY_PAUSE_MS = 200;
+
+// The largest piece a growing receipt asks for at once.
+const unsigned long MAX_CHUNK = 64 * 1024;
+
+// Errors after which the non-blocking call is simply tried again once the
+// socket is ready.
+bool isTransient(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINPROGRESS || error == EINTR;
+}
+
+} // namespace
+
+CNetwork::CNetwork() : m_state(STATE_CLOSED), m_socket(-1) {}
+
+bool CNetwork::initialize() {
+    m_state = STATE_CLOSED;
+    return true;
+}
+
+bool CNetwork::createSocket() {
+    int descriptor = socket(AF_INET, SOCK_STREAM, 0);
+    if (descriptor == -1) {
+        return false;
+    }
+    int flags = fcntl(descriptor, F_GETFL, 0);
+    fcntl(descriptor, F_SETFL, flags | O_NONBLOCK);
+    m_socket = descriptor;
+    return true;
+}
+
+void CNetwork::closeSocket() {
+    close(m_socket);
+    m_socket = -1;
+}
+
+void CNetwork::waitForSocket(short events, unsigned long timeoutMs) {
+    if (timeoutMs == 0) {
+        return;
+    }
+    struct pollfd request;
+    request.fd = m_socket;
+    request.events = events;
+    request.revents = 0;
+    poll(&request, 1, static_cast<int>(std::min<unsigned long>(timeoutMs, INT_MAX)));
+}
+
+bool CNetwork::openConnection(const char* ipAddress, unsigned int port, unsigned long timeoutMs) {
+    if (!createSocket()) {
+        return false;
+    }
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof(address));
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
+    address.sin_addr.s_addr = inet_addr(ipAddress);
+
+    m_state = STATE_CONNECTING;
+    CTimer timer;
+    timer.startTimeoutTimer(timeoutMs);
+    while (timer.isRunning()) {
+        if (connect(m_socket, reinterpret_cast<struct sockaddr*>(&address), sizeof(address)) == 0 ||
+            errno == EISCONN) {
+            m_state = STATE_CONNECTED;
+            return true;
+        }
+        if (errno == EALREADY || isTransient(errno)) {
+            waitForSocket(POLLOUT, timer.getRemainingMillis());
+            continue;
+        }
+        // A failed connect leaves the socket in an unspecified state.
+        closeSocket();
+        if (!createSocket()) {
+            m_state = STATE_CLOSED;
+            return false;
+        }
+        CTimer pause;
+        pause.waitMillis(std::min(RETRY_PAUSE_MS, timer.getRemainingMillis()));
+    }
+    // The descriptor stays open in state connecting; closeConnection ends it.
+    return false;
+}
+
+bool CNetwork::closeConnection() {
+    if (m_state == STATE_CLOSED) {
+        return false;
+    }
+    closeSocket();
+    m_state = STATE_CLOSED;
+    return true;
+}
+
+int CNetwork::receiveBytes(char* buffer, int length, unsigned long timeoutMs) {
+    CTimer timer;
+    timer.startTimeoutTimer(timeoutMs);
+    if (m_state != STATE_CONNECTED || length < 0) {
+        return -1;
+    }
+    while (timer.isRunning()) {
+        ssize_t count = read(m_socket, buffer, static_cast<size_t>(length));
+        if (count != -1) {
+            return static_cast<int>(count);
+        }
+        if (!isTransient(errno)) {
+            return -1;
+        }
+        waitForSocket(POLLIN, timer.getRemainingMillis());
+    }
+    return -1;
+}
+
+int CNetwork::sendBytes(const char* buffer, int length, unsigned long timeoutMs) {
+    CTimer timer;
+    timer.startTimeoutTimer(timeoutMs);
+    if (length < 1) {
+        return -1;
+    }
+    int written = 0;
+    ssize_t last = 0;
+    while (written < length) {
+        if (!timer.isRunning()) {
+            return -1;
+        }
+        // MSG_NOSIGNAL: a peer that has gone must fail the send, not kill the tool.
+        last =
+            send(m_socket, buffer + written, static_cast<size_t>(length - written), MSG_NOSIGNAL);
+        if (last > 0) {
+            written += static_cast<int>(last);
+            continue;
+        }
+        if (last == -1 && !isTransient(errno)) {
+            return -1;
+        }
+        waitForSocket(POLLOUT, timer.getRemainingMillis());
+    }
+    return static_cast<int>(last);
+}
+
+int CNetwork::receiveAll(char* buffer, int length, unsigned long timeoutMs) {
+    int received = 0;
+    int last = 0;
+    while (received < length) {
+        last = receiveBytes(buffer + received, length - received, timeoutMs);
+        if (last <= 0) {
+            return -1;
+        }
+        received += last;
+    }
+    return last;
+}
+
+bool CNetwork::receiveAll(std::vector<char>* data, unsigned long length, unsigned long timeoutMs) {
+    data->clear();
+    while (data->size() < length) {
+        size_t received = data->size();
+        size_t chunk = std::min<unsigned long>(length - received, MAX_CHUNK);
+        data->resize(received + chunk);
+        int count = receiveBytes(data->data() + received, static_cast<int>(chunk), timeoutMs);
+        if (count <= 0) {
+            data->resize(received);
+            return false;
+        }
+        data->resize(received + static_cast<size_t>(count));
+    }
+    return true;
+}

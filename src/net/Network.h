@@ -1,0 +1,45 @@
+#pragma once
+
+#include <vector>
+
+// One TCP client connection on a non-blocking socket. Every operation is
+// bounded by a time-out in milliseconds and waits in poll(), never by
+// spinning. Failures are reported by the results only (false, -1).
+class CNetwork {
+public:
+    // Connection states.
+    static constexpr int STATE_CONNECTING = 0;
+    static constexpr int STATE_CONNECTED = 1;
+    static constexpr int STATE_CLOSED = 2;
+
+    CNetwork();
+
+    bool initialize();
+    bool openConnection(const char* ipAddress, unsigned int port, unsigned long timeoutMs);
+    bool closeConnection();
+    int getState() const { return m_state; }
+
+    // At most length bytes from one successful read; 0 at end of stream;
+    // -1 on time-out, when not connected or on a read error.
+    int receiveBytes(char* buffer, int length, unsigned long timeoutMs);
+    // Writes the whole buffer; -1 on failure, else the count of the last send.
+    int sendBytes(const char* buffer, int length, unsigned long timeoutMs);
+
+    // Collects exactly length bytes; each read has its own time-out, and end
+    // of stream or an error fails the whole receipt. Returns -1 on failure,
+    // otherwise the count of the last read (0 when length is 0).
+    int receiveAll(char* buffer, int length, unsigned long timeoutMs);
+    // The same into a vector that grows only as bytes arrive, so an announced
+    // length alone never allocates. On failure the vector holds what came.
+    bool receiveAll(std::vector<char>* data, unsigned long length, unsigned long timeoutMs);
+
+protected:
+    int m_state;
+    int m_socket;
+
+private:
+    bool createSocket();
+    void closeSocket();
+    // Waits until the socket is ready for events or the deadline has passed.
+    void waitForSocket(short events, unsigned long timeoutMs);
+};

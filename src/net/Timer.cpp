@@ -1,0 +1,44 @@
+#include "net/Timer.h"
+
+#include <cerrno>
+#include <ctime>
+#include <sys/time.h>
+#include <unistd.h>
+
+CTimer::CTimer() : m_endTime(0) {}
+
+uint64_t CTimer::getTime() const {
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_usec) / 1000;
+}
+
+void CTimer::startTimeoutTimer(unsigned long timeoutMs) {
+    m_endTime = getTime() + static_cast<uint64_t>(timeoutMs);
+}
+
+bool CTimer::isRunning() const {
+    return getTime() < m_endTime;
+}
+
+unsigned long CTimer::getRemainingMillis() const {
+    uint64_t now = getTime();
+    return now < m_endTime ? static_cast<unsigned long>(m_endTime - now) : 0;
+}
+
+void CTimer::waitMillis(unsigned long ms) {
+    startTimeoutTimer(ms);
+    // nanosleep may wake early on a signal, so sleep again for what is left.
+    for (unsigned long left = getRemainingMillis(); left > 0; left = getRemainingMillis()) {
+        struct timespec pause;
+        pause.tv_sec = static_cast<time_t>(left / 1000);
+        pause.tv_nsec = static_cast<long>(left % 1000) * 1000000L;
+        nanosleep(&pause, nullptr);
+    }
+}
+
+// The tool installs no signal handlers, so one sleep covers the pause; its
+// result is not trusted (under a scaled clock it can be meaningless).
+void CTimer::wait(unsigned short seconds) {
+    sleep(seconds);
+}
