@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/Logger.h"
+#include "backup/Backup.h"
+#include "controller/DataNetwork.h"
 #include "store/FileManager.h"
 
 #include <cstdlib>
@@ -58,20 +60,27 @@ namespace {
     throw 19;
 }
 
-void runTask(CCommandLine& commandLine, CFileManager* fileManager) {
+// The module half of a run follows the controller half once the bus is
+// supported.
+void runTask(CBackup& backup, CCommandLine& commandLine, CFileManager* fileManager) {
     const std::string fileName = commandLine.getFileName();
     if (commandLine.isBackup()) {
         if (!fileManager->pathExists(fileName)) {
             failBackupFile();
         }
+        backup.backupController(commandLine.getIpAddress(), commandLine.getPassword());
     } else if (commandLine.isRestore()) {
         if (!fileManager->fileExists(fileName)) {
             failBackupFile();
+        }
+        if (!commandLine.isFPMOnly()) {
+            backup.restoreController(commandLine.getIpAddress(), commandLine.getPassword());
         }
     }
 }
 
 void tearDown() {
+    CDataNetwork::Destroy();
     CFileManager::Destroy();
     CLogger::Destroy();
 }
@@ -81,6 +90,7 @@ void tearDown() {
 int main(int argc, char** argv) {
     CFileManager* fileManager = CFileManager::getInstance();
     CLogger* logger = CLogger::getInstance();
+    CBackup backup;
     CCommandLine commandLine;
 
     commandLine.parse(argc, argv);
@@ -102,7 +112,7 @@ int main(int argc, char** argv) {
 
     int status = 0;
     try {
-        runTask(commandLine, fileManager);
+        runTask(backup, commandLine, fileManager);
     } catch (int code) {
         status = code;
     }

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the demo and the tests need, when missing.
+set -euo pipefail
+packages=(cmake make g++ libgtest-dev libfaketime coreutils)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    apt-get update
+    apt-get install -y "${missing[@]}"
+fi

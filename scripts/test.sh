@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need (Debian, as root), builds the
+# tool, the simulator and the tests, and runs every test with ctest.
+#   scripts/test.sh             normal build in build/
+#   scripts/test.sh --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sanitize=OFF
+builddir=build
+if [ "${1:-}" = "--sanitize" ]; then
+    sanitize=ON
+    builddir=build-asan
+fi
+
+bash scripts/install-deps.sh
+
+cmake -S . -B "$builddir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTURSA_SANITIZE="$sanitize"
+cmake --build "$builddir" -j"$(nproc)"
+# The end-to-end tests mostly wait on sockets and (compressed) pauses, so
+# more of them run at once than there are cores.
+cd "$builddir"
+ctest --output-on-failure -j8

@@ -1,0 +1,63 @@
+#include "backup/Backup.h"
+
+#include "app/Logger.h"
+#include "controller/DataNetwork.h"
+#include "controller/DataProtocol.h"
+#include "net/Timer.h"
+
+namespace {
+
+const unsigned int DATA_PORT = 11574;
+const unsigned long DATA_CONNECT_TIMEOUT_MS = 20000;
+const unsigned short PAUSE_AFTER_CONNECT_S = 2;
+// Controllers up to this interface version have no 'Service' login.
+const unsigned long LAST_VERSION_WITHOUT_LOGIN = 106;
+
+[[noreturn]] void fail(const char* message, int code) {
+    CLogger::getInstance()->log(message, 1);
+    throw code;
+}
+
+} // namespace
+
+unsigned long CBackup::checkSecurity(std::string ipAddress, std::string password) {
+    CDataNetwork* network = CDataNetwork::getInstance();
+    CDataProtocol protocol;
+    if (!network->openConnection(ipAddress.c_str(), DATA_PORT, DATA_CONNECT_TIMEOUT_MS)) {
+        fail("Could not open network connection.", 1);
+    }
+    CTimer timer;
+    timer.wait(PAUSE_AFTER_CONNECT_S);
+    protocol.initialize();
+    const unsigned long version = static_cast<unsigned long>(protocol.getVersion());
+    if (version == 0) {
+        fail("Unkown interface version.", 2);
+    }
+    CLogger::getInstance()->log("Interface has version " + std::to_string(version), 4);
+    if (version > LAST_VERSION_WITHOUT_LOGIN && !protocol.comparePassword(password)) {
+        fail("Wrong password.", 3);
+    }
+    return version;
+}
+
+void CBackup::backupController(std::string ipAddress, std::string password) {
+    CDataNetwork* network = CDataNetwork::getInstance();
+    CDataProtocol protocol;
+    const unsigned long version = checkSecurity(ipAddress, password);
+    protocol.initialize();
+    CLogger::getInstance()->log("Start controller backup.", 3);
+    protocol.backupAllTursaData(version);
+    CLogger::getInstance()->log("Controller backup finished.", 3);
+    network->closeConnection();
+}
+
+void CBackup::restoreController(std::string ipAddress, std::string password) {
+    CDataNetwork* network = CDataNetwork::getInstance();
+    CDataProtocol protocol;
+    const unsigned long version = checkSecurity(ipAddress, password);
+    protocol.initialize();
+    CLogger::getInstance()->log("Start controller restore.", 3);
+    protocol.restoreAllTursaData(version);
+    CLogger::getInstance()->log("Controller restore finished.", 3);
+    network->closeConnection();
+}

@@ -1,0 +1,359 @@
+// The real tool against the controller simulator, each test on its own
+// loopback address, with the tool's pauses and time-outs compressed by
+// libfaketime.
+#include "e2e/ToolRun.h"
+#include "support/Loopback.h"
+#include "support/Process.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sys/stat.h>
+#include <thread>
+
+using e2e::runTool;
+using e2e::splitLines;
+using namespace std::string_literals;
+
+namespace {
+
+const char* const SET_NAMES[] = {"UserManagerConfig", "ConfigManager", "DayLightConfig",
+                                 "SystemTimeConfig"};
+
+// The order in which a backup lists its lines: the keys are written in the
+// order Global.Version, then length and data of sets 0 to 3, and listed as
+// their search tree is walked (node, greater keys, smaller keys).
+const char* const LISTING_ORDER[] = {"Global.Version",
+                                     "UserManagerConfig.DataLength",
+                                     "UserManagerConfig.Data",
+                                     "SystemTimeConfig.DataLength",
+                                     "SystemTimeConfig.Data",
+                                     "ConfigManager.DataLength",
+                                     "DayLightConfig.DataLength",
+                                     "DayLightConfig.Data",
+                                     "ConfigManager.Data"};
+
+std::string hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : bytes) {
+        text += text.empty() ? "" : " ";
+        text += digits[byte >> 4];
+        text += digits[byte & 0xF];
+    }
+    return text;
+}
+
+std::string littleEndian32(size_t value) {
+    std::string bytes;
+    for (int i = 0; i < 4; ++i) {
+        bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+    return bytes;
+}
+
+std::string frameLine(const std::string& bytes) {
+    return hex(bytes);
+}
+
+class E2eController : public ::testing::Test {
+protected:
+    std::string address = testsupport::reserveLoopbackAddress();
+    testsupport::TempDir dir;
+    std::string backupFile = dir.file("site.bak");
+
+    std::unique_ptr<testsupport::SimProcess> startSim(std::vector<std::string> args,
+                                                      const std::string& name = "sim") {
+        auto sim = std::make_unique<testsupport::SimProcess>();
+        EXPECT_TRUE(sim->start(address, args, dir.file(name))) << "simulator not ready";
+        return sim;
+    }
+
+    e2e::ToolResult tool(const std::string& task, const std::string& password, int verbosity,
+                         std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {
+            task, "-i", address, "-p", password, "-f", backupFile, "-v", std::to_string(verbosity)};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return runTool(args, dir.path());
+    }
+
+    std::map<std::string, std::string> dataSets(testsupport::SimProcess& sim) {
+        std::map<std::string, std::string> sets;
+        for (const char* name : SET_NAMES) {
+            sets[name] = sim.dataSet(name);
+        }
+        return sets;
+    }
+
+    // The backup file a run against these data sets must write, made with an
+    // independent Base64 encoder.
+    static std::string expectedFile(int version, std::map<std::string, std::string> sets) {
+        std::map<std::string, std::string> values{{"Global.Version", std::to_string(version)}};
+        for (auto& [name, bytes] : sets) {
+            values[name + ".DataLength"] = std::to_string(bytes.size());
+            if (!bytes.empty()) {
+                values[name + ".Data"] = e2e::base64(bytes);
+            }
+        }
+        std::string text;
+        for (const char* key : LISTING_ORDER) {
+            if (values.count(key)) {
+                text += std::string(key) + "=" + values[key] + "\n";
+            }
+        }
+        return text + "\n";
+    }
+
+    static bool sentAny(const std::vector<std::string>& frames, const std::string& prefix) {
+        for (const auto& frame : frames) {
+            if (frame.rfind(prefix, 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(E2eController, BackupAndRestoreWithLoginAtVersion107) {
+    auto source = startSim({"--interface-version", "107", "--password", "secret", "--seed", "7"});
+    const auto original = dataSets(*source);
+
+    auto backup = tool("--backup", "secret", 4);
+    ASSERT_EQ(backup.status, 0) << backup.err;
+    EXPECT_EQ(backup.err, "");
+    std::vector<std::string> expectedLines = {"Interface has version 107",
+                                              "Start controller backup."};
+    for (const char* name : SET_NAMES) {
+        expectedLines.push_back(std::string("Backup data from ") + name + " ...");
+        expectedLines.push_back(std::string("  ") + name + " ...finished.");
+    }
+    expectedLines.insert(expectedLines.end(),
+                         {"Backup of the controller finished.", "Controller backup finished."});
+    EXPECT_EQ(splitLines(backup.out), expectedLines);
+    EXPECT_EQ(testsupport::readFile(backupFile), expectedFile(107, original));
+    struct stat info;
+    ASSERT_EQ(stat(backupFile.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    std::vector<std::string> wire = {frameLine("\x01\x07\x00"s),
+                                     frameLine("\x01\x09\x04\x06\x00\x00\x00secret"s)};
+    for (char id = 0; id < 4; ++id) {
+        wire.push_back(frameLine(std::string("\x01\x00", 2) + id));
+    }
+    wire.push_back(frameLine("\x01\x03\x00"s));
+    EXPECT_EQ(source->frames(11574), wire);
+    source.reset();
+
+    // Restore into a controller that holds other data: afterwards it holds
+    // the file's data sets, sent as one frame each.
+    auto target =
+        startSim({"--interface-version", "107", "--password", "secret", "--seed", "99"}, "target");
+    ASSERT_NE(dataSets(*target), original);
+    auto restore = tool("--restore", "secret", 3);
+    ASSERT_EQ(restore.status, 0) << restore.err;
+    std::vector<std::string> restoreLines = {"Start controller restore."};
+    for (const char* name : SET_NAMES) {
+        restoreLines.push_back(std::string("Restored ") + name);
+    }
+    restoreLines.insert(restoreLines.end(), {"Restore of the controller data finished",
+                                             "Controller restore finished."});
+    EXPECT_EQ(splitLines(restore.out), restoreLines);
+    EXPECT_EQ(dataSets(*target), original);
+    const auto frames = target->frames(11574);
+    ASSERT_EQ(frames.size(), 7u);
+    for (int id = 0; id < 4; ++id) {
+        const std::string& bytes = original.at(SET_NAMES[id]);
+        EXPECT_EQ(frames[2 + id], frameLine(std::string("\x01\x01", 2) + char(id) +
+                                            littleEndian32(bytes.size()) + bytes));
+    }
+    EXPECT_EQ(frames.back(), frameLine("\x01\x03\x00"s));
+    EXPECT_EQ(testsupport::readFile(backupFile), expectedFile(107, original))
+        << "a restore leaves the file as it was";
+}
+
+TEST_F(E2eController, Version106NeedsNoPasswordAndEmptySetsRoundTrip) {
+    auto source =
+        startSim({"--interface-version", "106", "--password", "secret", "--sizes", "300,0,7,1"});
+    const auto original = dataSets(*source);
+    auto backup = tool("--backup", "anything", 1);
+    ASSERT_EQ(backup.status, 0) << backup.err;
+    EXPECT_EQ(backup.out + backup.err, "");
+    EXPECT_FALSE(sentAny(source->frames(11574), "01 09"));
+    const std::string file = testsupport::readFile(backupFile);
+    EXPECT_EQ(file, expectedFile(106, original));
+    EXPECT_NE(file.find("ConfigManager.DataLength=0\n"), std::string::npos);
+    source.reset();
+
+    auto target =
+        startSim({"--interface-version", "106", "--sizes", "5,5,5,5", "--seed", "3"}, "target");
+    auto restore = tool("--restore", "anything", 1);
+    ASSERT_EQ(restore.status, 0) << restore.err;
+    EXPECT_EQ(dataSets(*target), original);
+    EXPECT_TRUE(sentAny(target->frames(11574), frameLine("\x01\x01\x01\x00\x00\x00\x00"s)));
+}
+
+TEST_F(E2eController, FailedLoginKeepsThePreviousBackup) {
+    testsupport::writeFile(backupFile, "Global.Version=107\nprevious=site\n\n");
+    auto sim = startSim({"--interface-version", "107", "--password", "secret"});
+
+    auto wrong = tool("--backup", "guess", 4);
+    EXPECT_EQ(wrong.status, 3);
+    EXPECT_EQ(wrong.err, "Wrong password.\n");
+    EXPECT_EQ(wrong.out, "Interface has version 107\n");
+    EXPECT_FALSE(sentAny(sim->frames(11574), "01 00"));
+    EXPECT_EQ(testsupport::readFile(backupFile), "Global.Version=107\nprevious=site\n\n");
+    EXPECT_FALSE(e2e::exists(backupFile + ".partial")) << "nothing was collected";
+
+    auto restore = tool("--restore", "guess", 1);
+    EXPECT_EQ(restore.status, 3);
+    EXPECT_FALSE(sentAny(sim->frames(11574), "01 01"));
+}
+
+TEST_F(E2eController, NoUsableControllerEndsWithItsCode) {
+    auto silent = runTool({"-b", "-i", address, "-p", "x", "-f", backupFile}, dir.path());
+    EXPECT_EQ(silent.status, 1) << "nothing listens on the address";
+    EXPECT_EQ(silent.err, "Could not open network connection.\n");
+    EXPECT_FALSE(e2e::exists(backupFile));
+
+    auto noVersion = startSim({"--interface-version", "0"});
+    auto zero = tool("--backup", "x", 4);
+    EXPECT_EQ(zero.status, 2);
+    EXPECT_EQ(zero.err, "Unkown interface version.\n");
+    EXPECT_EQ(zero.out, "");
+    noVersion.reset();
+
+    auto mute = startSim({"--fault", "noreply:7:1"}, "mute");
+    auto noReply = tool("--backup", "x", 1);
+    EXPECT_EQ(noReply.status, 2);
+    EXPECT_EQ(noReply.err, "Unkown interface version.\n");
+}
+
+TEST_F(E2eController, BackupFaultsNeverPassForSuccess) {
+    struct Case {
+        std::string fault;
+        int status;
+        std::string message;
+        bool collectedSets; // sets 0 and 1 arrived before the fault on set 2
+    };
+    const std::vector<Case> cases = {
+        {"noreply:0:3", 11, "Network unreachable.", true},
+        {"truncate:0:3:3", 14, "Communication error.", true},
+        {"error:0:3:1", 14, "Communication error.", true},
+        {"garbage:0:3", 14, "Communication error.", true},
+        {"close:0:3:10", 14, "Communication error.", true},
+        {"close:0:1:2", 11, "Network unreachable.", false},
+    };
+    const std::string previous = "Global.Version=107\nUserManagerConfig.DataLength=1\n\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        testsupport::writeFile(backupFile, previous);
+        std::remove((backupFile + ".partial").c_str());
+        auto sim = startSim({"--fault", c.fault, "--password", "pw"}, "sim-" + c.fault);
+        auto result = tool("--backup", "pw", 1);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err, c.message + "\nPartial backup kept in " + backupFile + ".partial\n");
+        EXPECT_EQ(testsupport::readFile(backupFile), previous);
+        const std::string partial = testsupport::readFile(backupFile + ".partial");
+        EXPECT_NE(partial.find("Global.Version=107\n"), std::string::npos);
+        EXPECT_EQ(partial.find("DayLightConfig"), std::string::npos) << "no data of set 2";
+        EXPECT_EQ(partial.find("ConfigManager.Data=") != std::string::npos, c.collectedSets);
+        struct stat info;
+        ASSERT_EQ(stat((backupFile + ".partial").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+    }
+}
+
+TEST_F(E2eController, SlowButCompleteRepliesSucceed) {
+    auto sim = startSim({"--delay", "300", "--fault", "late:0:2:2000", "--password", "pw"});
+    const auto original = dataSets(*sim);
+    auto result = tool("--backup", "pw", 1);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(testsupport::readFile(backupFile), expectedFile(107, original));
+}
+
+TEST_F(E2eController, RestoreRefusesBadFilesBeforeSendingData) {
+    auto sim = startSim({"--password", "pw", "--sizes", "4,4,4,4"});
+    ASSERT_EQ(tool("--backup", "pw", 1).status, 0);
+    const std::string good = testsupport::readFile(backupFile);
+
+    auto restoreWith = [&](const std::string& file, int verbosity = 1) {
+        testsupport::writeFile(backupFile, file);
+        return tool("--restore", "pw", verbosity);
+    };
+    auto replace = [&](const std::string& from, const std::string& to) {
+        std::string changed = good;
+        changed.replace(changed.find(from), from.size(), to);
+        return changed;
+    };
+    const size_t framesBefore = sim->frames(11574).size();
+
+    auto missingKey = restoreWith(replace("DayLightConfig.DataLength", "DayLightConfig.Length"));
+    EXPECT_EQ(missingKey.status, 7);
+    EXPECT_EQ(missingKey.err, "Backup file is corrupt.\n");
+
+    auto shortData =
+        restoreWith(replace("DayLightConfig.DataLength=4", "DayLightConfig.DataLength=5"));
+    EXPECT_EQ(shortData.status, 7);
+    EXPECT_EQ(shortData.err, "Backup file is corrupt.\n");
+
+    auto hugeLength =
+        restoreWith(replace("DayLightConfig.DataLength=4", "DayLightConfig.DataLength=4294967295"));
+    EXPECT_EQ(hugeLength.status, 7);
+
+    auto older = restoreWith(replace("Global.Version=107", "Global.Version=103"), 2);
+    EXPECT_EQ(older.status, 12);
+    EXPECT_EQ(older.out, "Incompatible versions of backup file (103) and backup software.\n");
+    EXPECT_EQ(older.err, "Backup file version not compatible.\n");
+
+    auto other = restoreWith(replace("Global.Version=107", "Global.Version=108"), 2);
+    EXPECT_EQ(other.status, 12);
+    EXPECT_EQ(other.out, "Incompatible versions of backup file(108) and controller (107).\n");
+
+    const auto frames = sim->frames(11574);
+    for (size_t i = framesBefore; i < frames.size(); ++i) {
+        EXPECT_EQ(frames[i].rfind("01 01", 0), std::string::npos) << frames[i];
+    }
+}
+
+TEST_F(E2eController, RestoreRefusalAndSilence) {
+    auto source = startSim({"--password", "pw"});
+    ASSERT_EQ(tool("--backup", "pw", 1).status, 0);
+    source.reset();
+
+    auto refusing = startSim({"--password", "pw", "--fault", "error:1:2:2"}, "refusing");
+    auto refused = tool("--restore", "pw", 3);
+    EXPECT_EQ(refused.status, 8);
+    EXPECT_EQ(refused.err, "Could not restore data.\n");
+    EXPECT_EQ(splitLines(refused.out), (std::vector<std::string>{"Start controller restore.",
+                                                                 "Restored UserManagerConfig"}));
+    refusing.reset();
+
+    // A controller that does not answer a restore frame within 120 s is
+    // taken to have accepted it.
+    auto quiet = startSim({"--password", "pw", "--fault", "noreply:1:1"}, "quiet");
+    auto accepted = tool("--restore", "pw", 1);
+    EXPECT_EQ(accepted.status, 0) << accepted.err;
+}
+
+TEST_F(E2eController, PasswordIsNotShownInTheProcessList) {
+    // The tool pauses two seconds after connecting: time enough to look.
+    auto sim = startSim({"--password", "hidden-word"});
+    testsupport::Process process;
+    process.start(
+        {TURSA_TOOL_BIN, "-b", "-i", address, "--password", "hidden-word", "-f", backupFile}, {},
+        dir.file("p.out"), dir.file("p.err"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::string cmdline =
+        testsupport::readFile("/proc/" + std::to_string(process.pid()) + "/cmdline");
+    EXPECT_NE(cmdline.find("--password"), std::string::npos);
+    EXPECT_EQ(cmdline.find("hidden-word"), std::string::npos);
+    auto status = process.waitExit(60000);
+    EXPECT_EQ(status.value_or(-1), 0) << testsupport::readFile(dir.file("p.err"));
+}

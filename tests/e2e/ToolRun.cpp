@@ -1,0 +1,65 @@
+#include "e2e/ToolRun.h"
+
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace e2e {
+
+std::vector<std::string> compressedTime() {
+    return {std::string("LD_PRELOAD=") + TURSA_FAKETIME_LIB, "FAKETIME=+0 x20",
+            "FAKETIME_NO_CACHE=1"};
+}
+
+ToolResult runTool(const std::vector<std::string>& args, const std::string& workDir,
+                   bool compressTime, int timeoutMs) {
+    static int runCount = 0;
+    const std::string stem = workDir + "/tool-" + std::to_string(++runCount);
+    std::vector<std::string> argv{TURSA_TOOL_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    testsupport::Process tool;
+    tool.start(argv, compressTime ? compressedTime() : std::vector<std::string>{}, stem + ".out",
+               stem + ".err");
+    auto status = tool.waitExit(timeoutMs);
+    EXPECT_TRUE(status.has_value()) << "the tool did not end within " << timeoutMs << " ms";
+    return {status.value_or(-1), testsupport::readFile(stem + ".out"),
+            testsupport::readFile(stem + ".err")};
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string base64(const std::string& bytes) {
+    testsupport::TempDir scratch;
+    testsupport::writeFile(scratch.file("in"), bytes);
+    const std::string command = "base64 -w0 < '" + scratch.file("in") + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string text;
+    char chunk[4096];
+    size_t count;
+    while (pipe != nullptr && (count = fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+        text.append(chunk, count);
+    }
+    if (pipe != nullptr) {
+        pclose(pipe);
+    }
+    return text;
+}
+
+bool exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+} // namespace e2e
