@@ -8,14 +8,9 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 address=127.0.0.1
 state=$(mktemp -d)
-"$build/tursa-sim" --address "$address" --password service --delay 1000 \
-    --state-dir "$state" --lifetime 120 &
-sim=$!
-trap 'kill "$sim" 2>/dev/null || true; rm -rf "$state"' EXIT
-for _ in $(seq 50); do
-    [ -f "$state/ready" ] && break
-    sleep 0.1
-done
+trap 'kill "${SIM_PID:-}" 2>/dev/null || true; rm -rf "$state"' EXIT
+source scripts/sim.sh
+start_sim "$build" "$address" "$state" --password service --delay 1000
 
 TIMEFORMAT='%R %U %S'
 times=$( { time "$build/TursaBackupCmd" --backup --ip-address "$address" --password service \

@@ -13,13 +13,9 @@ address=127.0.0.1
 password=service
 state=$(mktemp -d)
 mkdir -p demo
-build/tursa-sim --address "$address" --password "$password" --state-dir "$state" --lifetime 300 &
-sim=$!
-trap 'kill "$sim" 2>/dev/null || true; rm -rf "$state"' EXIT
-for _ in $(seq 50); do
-    [ -f "$state/ready" ] && break
-    sleep 0.1
-done
+trap 'kill "${SIM_PID:-}" 2>/dev/null || true; rm -rf "$state"' EXIT
+source scripts/sim.sh
+start_sim build "$address" "$state" --password "$password"
 
 echo "== backup of the controller at $address into demo/site.bak"
 build/TursaBackupCmd --backup --ip-address "$address" --password "$password" \

@@ -40,24 +40,33 @@ unsigned long CBackup::checkSecurity(std::string ipAddress, std::string password
     return version;
 }
 
-void CBackup::backupController(std::string ipAddress, std::string password) {
+// Both controller halves log in, run one data protocol step framed by two
+// progress lines, and close the connection in the controller's orderly way.
+// On a failure the code passes on and the connection stays as it was.
+void CBackup::runOnController(std::string ipAddress, std::string password, const char* startText,
+                              const char* endText,
+                              const std::function<void(CDataProtocol&, unsigned long)>& step) {
     CDataNetwork* network = CDataNetwork::getInstance();
     CDataProtocol protocol;
     const unsigned long version = checkSecurity(ipAddress, password);
     protocol.initialize();
-    CLogger::getInstance()->log("Start controller backup.", 3);
-    protocol.backupAllTursaData(version);
-    CLogger::getInstance()->log("Controller backup finished.", 3);
+    CLogger::getInstance()->log(startText, 3);
+    step(protocol, version);
+    CLogger::getInstance()->log(endText, 3);
     network->closeConnection();
 }
 
+void CBackup::backupController(std::string ipAddress, std::string password) {
+    runOnController(ipAddress, password, "Start controller backup.", "Controller backup finished.",
+                    [](CDataProtocol& protocol, unsigned long version) {
+                        protocol.backupAllTursaData(version);
+                    });
+}
+
 void CBackup::restoreController(std::string ipAddress, std::string password) {
-    CDataNetwork* network = CDataNetwork::getInstance();
-    CDataProtocol protocol;
-    const unsigned long version = checkSecurity(ipAddress, password);
-    protocol.initialize();
-    CLogger::getInstance()->log("Start controller restore.", 3);
-    protocol.restoreAllTursaData(version);
-    CLogger::getInstance()->log("Controller restore finished.", 3);
-    network->closeConnection();
+    runOnController(ipAddress, password, "Start controller restore.",
+                    "Controller restore finished.",
+                    [](CDataProtocol& protocol, unsigned long version) {
+                        protocol.restoreAllTursaData(version);
+                    });
 }

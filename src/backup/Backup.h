@@ -1,6 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <string>
+
+class CDataProtocol;
 
 // Orchestrates one backup or restore run against the controller.
 class CBackup {
@@ -15,4 +18,9 @@ public:
 
     void backupController(std::string ipAddress, std::string password);
     void restoreController(std::string ipAddress, std::string password);
+
+private:
+    void runOnController(std::string ipAddress, std::string password, const char* startText,
+                         const char* endText,
+                         const std::function<void(CDataProtocol&, unsigned long)>& step);
 };

@@ -1,0 +1,16 @@
+# Sourced by the demo and the benchmark: starts the bundled simulator in the
+# background and waits until it listens.
+#   start_sim BUILD_DIR ADDRESS STATE_DIR [simulator options...]
+# Sets SIM_PID; the simulator ends by itself after five minutes at the latest.
+start_sim() {
+    local build=$1 address=$2 state=$3
+    shift 3
+    "$build/tursa-sim" --address "$address" --state-dir "$state" --lifetime 300 "$@" &
+    SIM_PID=$!
+    for _ in $(seq 50); do
+        [ -f "$state/ready" ] && return 0
+        sleep 0.1
+    done
+    echo "the simulator did not start" >&2
+    return 1
+}
