@@ -1,7 +1,10 @@
 #include "store/Base64.h"
 
-#include "StoreTestSupport.h"
+#include "support/TempDir.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <random>
 
 namespace {
@@ -26,49 +29,34 @@ std::string decoded(const std::string& text, unsigned int maxBytes = 64) {
 
 } // namespace
 
-TEST(StoreBase64, RfcVectorsAndTolerantDecoding) {
-    const std::vector<std::pair<std::string, std::string>> vectors = {{"", ""},
-                                                                      {"f", "Zg=="},
-                                                                      {"fo", "Zm8="},
-                                                                      {"foo", "Zm9v"},
-                                                                      {"foob", "Zm9vYg=="},
-                                                                      {"fooba", "Zm9vYmE="},
-                                                                      {"foobar", "Zm9vYmFy"},
-                                                                      {"\xff", "/w=="}};
-    for (const auto& vector : vectors) {
-        EXPECT_EQ(encoded(vector.first), vector.second);
-        EXPECT_EQ(decoded(vector.second), vector.first);
+TEST(StoreBase64, RfcVectorsTolerantDecodingAndLimit) {
+    const char* rfc[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
+    for (size_t length = 0; length < 7; ++length) {
+        EXPECT_EQ(encoded(std::string("foobar", length)), rfc[length]);
+        EXPECT_EQ(decoded(rfc[length]), std::string("foobar", length));
     }
     for (const char* text : {"YW Jj", "YWJj\n", "YW\nJj", "YW\r\nJj==", "YWJjY"}) {
         EXPECT_EQ(decoded(text), "abc") << text;
     }
     EXPECT_EQ(decoded("YQ"), "a");
-    EXPECT_EQ(decoded("YQ==YQ=="), decoded("YQYQ"));
-    EXPECT_EQ(decoded("YQ==YQ==").size(), 3u);
+    EXPECT_EQ(decoded("YQ==YQ=="), "a\x06\x10"); // padding inside is skipped
     EXPECT_EQ(decoded(std::string("\0\x80\xff-_.", 6)), "");
     EXPECT_EQ(decoded("YWJj", 2), "ab");
 }
 
 TEST(StoreBase64, AgreesWithCoreutilsOnRandomBlocks) {
-    storetest::TempDir dir;
-    const std::string path = dir.path("block");
+    testsupport::TempDir dir;
+    const std::string command = "base64 -w0 " + dir.file("in") + " >" + dir.file("out");
     std::mt19937 random(77);
     for (int round = 0; round < 60; ++round) {
         std::string input(random() % 301, '\0');
         for (char& byte : input) {
             byte = static_cast<char>(random());
         }
-        storetest::writeBytes(path, input);
-        std::string expected;
-        FILE* child = popen(("base64 -w0 " + path).c_str(), "r");
-        ASSERT_NE(child, nullptr);
-        for (int c; (c = fgetc(child)) != EOF;) {
-            expected += static_cast<char>(c);
-        }
-        ASSERT_EQ(pclose(child), 0);
-        std::string text = encoded(input);
-        ASSERT_EQ(text, expected) << "length " << input.size();
-        std::string back(input.size(), '\0');
+        ASSERT_TRUE(testsupport::writeFile(dir.file("in"), input));
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        std::string text = encoded(input), back(input.size(), '\0');
+        ASSERT_EQ(text, testsupport::readFile(dir.file("out"))) << "length " << input.size();
         CBase64().decode(text.data(), &back[0], text.size(), back.size());
         EXPECT_EQ(back, input);
         EXPECT_EQ(CBase64::decodedSize(text.data(), text.size()), input.size());

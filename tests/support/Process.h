@@ -8,11 +8,12 @@
 namespace testsupport {
 
 // A child process started by a test: fork and exec with stdin from
-// /dev/null and stdout/stderr into files. The destructor stops it.
+// /dev/null and stdout/stderr into files. It gets SIGTERM when the test
+// process dies; the destructor stops it.
 class Process {
 public:
     Process() = default;
-    ~Process();
+    ~Process() { stop(); }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
@@ -34,10 +35,7 @@ public:
     std::optional<int> stop();
 
 private:
-    bool reap(bool block);
-
     pid_t m_pid = -1;
-    int m_pidFd = -1; // becomes readable when the child ends
     std::optional<int> m_status;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/Process.h"
+#include "support/TempDir.h"
 
 #include <string>
 #include <vector>
@@ -12,11 +13,6 @@ namespace testsupport {
 class SimProcess {
 public:
     static const int kDataPort = 11574;
-
-    SimProcess() = default;
-    ~SimProcess() { stop(); }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
 
     // Starts the simulator on the address with --state-dir stateDir and the
     // extra arguments, and waits up to 5 s for its ready file. False when
@@ -30,16 +26,15 @@ public:
     std::vector<std::string> frames(int port = kDataPort) const;
 
     // The bytes of a data set as the simulator last dumped them.
-    std::string dataSet(const std::string& name) const;
+    std::string dataSet(const std::string& name) const {
+        return readFile(m_stateDir + "/" + name + ".bin");
+    }
 
-    std::string stderrText() const;
-    const std::string& stateDir() const { return m_stateDir; }
+    std::string stderrText() const { return readFile(m_stateDir + "/sim.stderr"); }
     Process& process() { return m_process; }
 
 private:
-    bool waitForReady();
-
-    Process m_process;
+    Process m_process; // stopped by its destructor
     std::string m_stateDir;
 };
 
