@@ -4,16 +4,11 @@
 
 namespace {
 
-const unsigned char SOH = 1;
-const unsigned char TYPE_BACKUP = 0;
-const unsigned char TYPE_RESTORE = 1;
-const unsigned char TYPE_GET_VERSION = 7;
-const unsigned char TYPE_COMPARE_PASSWORD = 9;
 // The controller checks the password of its 'Service' user.
 const unsigned char SERVICE_USER_ID = 4;
 
 void buildHeader(CFrame* frame, unsigned char type, unsigned char dataId) {
-    frame->setSOH(SOH);
+    frame->setSOH(CFrame::SOH);
     frame->setType(type);
     frame->setDataId(dataId);
 }
@@ -21,21 +16,21 @@ void buildHeader(CFrame* frame, unsigned char type, unsigned char dataId) {
 } // namespace
 
 void CDataAction::buildBackupMsg(CFrame* frame, unsigned char dataId) {
-    buildHeader(frame, TYPE_BACKUP, dataId);
+    buildHeader(frame, CFrame::TYPE_BACKUP, dataId);
 }
 
 void CDataAction::buildGetVersionMsg(CFrame* frame) {
-    buildHeader(frame, TYPE_GET_VERSION, 0);
+    buildHeader(frame, CFrame::TYPE_GET_VERSION, 0);
 }
 
 void CDataAction::buildRestoreMsg(CFrame* frame, unsigned char dataId, char* data,
                                   unsigned long length) {
-    buildHeader(frame, TYPE_RESTORE, dataId);
+    buildHeader(frame, CFrame::TYPE_RESTORE, dataId);
     frame->setData(data, length);
 }
 
 void CDataAction::buildComparePassword(CFrame* frame, std::string password) {
-    buildHeader(frame, TYPE_COMPARE_PASSWORD, SERVICE_USER_ID);
+    buildHeader(frame, CFrame::TYPE_COMPARE_PASSWORD, SERVICE_USER_ID);
     const char placeholder = EMPTY_PASSWORD_PLACEHOLDER;
     frame->setData(&placeholder, 1);
     if (!password.empty()) {

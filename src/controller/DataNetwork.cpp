@@ -9,8 +9,6 @@
 
 namespace {
 
-const unsigned char TYPE_CLOSE = 3;
-const unsigned char TYPE_CLOSE_ACK = 6;
 const unsigned long CLOSE_SEND_TIMEOUT_MS = 60000;
 const unsigned long CLOSE_ACK_TIMEOUT_MS = 1000;
 
@@ -99,14 +97,14 @@ bool CDataNetwork::closeConnection() {
         return false;
     }
     CFrame frame;
-    frame.setSOH(1);
-    frame.setType(TYPE_CLOSE);
+    frame.setSOH(CFrame::SOH);
+    frame.setType(CFrame::TYPE_CLOSE);
     frame.setDataId(0);
     sendFrame(&frame, CLOSE_SEND_TIMEOUT_MS);
     if (receiveFrameHeader(&frame, CFrame::SHORT_HEADER_SIZE, CLOSE_ACK_TIMEOUT_MS) == -1) {
         CNetwork::closeConnection();
     }
-    if (frame.getType() == TYPE_CLOSE_ACK) {
+    if (frame.getType() == CFrame::TYPE_CLOSE_ACK) {
         CNetwork::closeConnection();
     }
     return false;

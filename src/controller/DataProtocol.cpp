@@ -21,9 +21,6 @@ const unsigned long SEND_TIMEOUT_MS = 60000;
 const unsigned long HEADER_TIMEOUT_MS = 120000;
 const unsigned long DATA_TIMEOUT_MS = 60000;
 
-const unsigned char TYPE_RESPONSE = 2;
-const unsigned char TYPE_VERSION_REPLY = 8;
-const unsigned char TYPE_PASSWORD_REPLY = 10;
 const unsigned char PASSWORD_ACCEPTED = 1;
 
 // Backup files older than this interface version cannot be restored.
@@ -81,7 +78,7 @@ bool CDataProtocol::readPackage(CFrame* frame, unsigned char headerSize) {
 }
 
 bool CDataProtocol::checkResponseError(const char* /*text*/, CFrame* frame) {
-    return frame->getType() == TYPE_RESPONSE &&
+    return frame->getType() == CFrame::TYPE_RESPONSE &&
            (frame->getDataId() == 1 || frame->getDataId() == 2);
 }
 
@@ -95,7 +92,7 @@ float CDataProtocol::getVersion() {
     if (!readPackage(&frame, CFrame::SHORT_HEADER_SIZE)) {
         return 0;
     }
-    if (frame.getType() != TYPE_VERSION_REPLY) {
+    if (frame.getType() != CFrame::TYPE_VERSION_REPLY) {
         return 0;
     }
     return static_cast<float>(frame.getDataId());
@@ -111,7 +108,7 @@ bool CDataProtocol::comparePassword(std::string password) {
     if (!readPackage(&frame, CFrame::SHORT_HEADER_SIZE)) {
         return false;
     }
-    return frame.getType() == TYPE_PASSWORD_REPLY && frame.getDataId() == PASSWORD_ACCEPTED;
+    return frame.getType() == CFrame::TYPE_PASSWORD_REPLY && frame.getDataId() == PASSWORD_ACCEPTED;
 }
 
 bool CDataProtocol::checkVersion(unsigned long controllerVersion) {

@@ -12,13 +12,13 @@ CFrame::~CFrame() {}
 
 bool CFrame::isHeaderOnlyType(unsigned char type) {
     switch (type) {
-    case 0:
-    case 3:
-    case 5:
-    case 6:
-    case 7:
-    case 8:
-    case 10:
+    case TYPE_BACKUP:
+    case TYPE_CLOSE:
+    case 5: // not used by the tool
+    case TYPE_CLOSE_ACK:
+    case TYPE_GET_VERSION:
+    case TYPE_VERSION_REPLY:
+    case TYPE_PASSWORD_REPLY:
         return true;
     default:
         return false;

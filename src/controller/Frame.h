@@ -6,6 +6,21 @@
 // for the length-carrying types a 32-bit little-endian length and the data.
 class CFrame {
 public:
+    // The controller's message types.
+    enum Type : unsigned char {
+        TYPE_BACKUP = 0,
+        TYPE_RESTORE = 1,
+        TYPE_RESPONSE = 2,
+        TYPE_CLOSE = 3,
+        TYPE_CLOSE_ACK = 6,
+        TYPE_GET_VERSION = 7,
+        TYPE_VERSION_REPLY = 8,
+        TYPE_COMPARE_PASSWORD = 9,
+        TYPE_PASSWORD_REPLY = 10,
+    };
+    // The start-of-header byte of every frame the tool sends.
+    static constexpr unsigned char SOH = 1;
+
     // Size of a header-only frame and of a length-carrying header.
     static constexpr unsigned char SHORT_HEADER_SIZE = 3;
     static constexpr unsigned char LONG_HEADER_SIZE = 7;
