@@ -1,7 +1,8 @@
 #include "app/CommandLine.h"
 
-#include "app/Logger.h"
 #include "app/StringChecker.h"
+#include "base/ExitCode.h"
+#include "base/Logger.h"
 
 #include <cerrno>
 #include <climits>
@@ -44,7 +45,7 @@ void blankArgument(char* argument) {
 
 [[noreturn]] void rejectArgument(const char* message) {
     CLogger::getInstance()->log(message, 1);
-    exit(-1);
+    exit(EXIT_COMMAND_LINE_REJECTED);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
-#include "app/Logger.h"
+#include "base/ExitCode.h"
+#include "base/Logger.h"
 #include "backup/Backup.h"
 #include "controller/DataNetwork.h"
 #include "store/FileManager.h"
@@ -56,8 +57,7 @@ void printVersion() {
 namespace {
 
 [[noreturn]] void failBackupFile() {
-    CLogger::getInstance()->log("Could not open backup file.", 1);
-    throw 19;
+    failRun("Could not open backup file.", EXIT_BACKUP_FILE_UNUSABLE);
 }
 
 // The module half of a run follows the controller half once the bus is
@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     commandLine.parse(argc, argv);
     if (!commandLine.checkParameter()) {
         printUsage();
-        exit(-1);
+        exit(EXIT_COMMAND_LINE_REJECTED);
     }
     if (commandLine.isVersion()) {
         printVersion();
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
     }
     // A backup's file replaces the previous one only when the run succeeded.
     if (!fileManager->finishBackup(status == 0) && status == 0) {
-        status = 19;
+        status = EXIT_BACKUP_FILE_UNUSABLE;
     }
     tearDown();
     return status;

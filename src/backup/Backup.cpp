@@ -1,6 +1,7 @@
 #include "backup/Backup.h"
 
-#include "app/Logger.h"
+#include "base/ExitCode.h"
+#include "base/Logger.h"
 #include "controller/DataNetwork.h"
 #include "controller/DataProtocol.h"
 #include "net/Timer.h"
@@ -13,29 +14,24 @@ const unsigned short PAUSE_AFTER_CONNECT_S = 2;
 // Controllers up to this interface version have no 'Service' login.
 const unsigned long LAST_VERSION_WITHOUT_LOGIN = 106;
 
-[[noreturn]] void fail(const char* message, int code) {
-    CLogger::getInstance()->log(message, 1);
-    throw code;
-}
-
 } // namespace
 
 unsigned long CBackup::checkSecurity(std::string ipAddress, std::string password) {
     CDataNetwork* network = CDataNetwork::getInstance();
     CDataProtocol protocol;
     if (!network->openConnection(ipAddress.c_str(), DATA_PORT, DATA_CONNECT_TIMEOUT_MS)) {
-        fail("Could not open network connection.", 1);
+        failRun("Could not open network connection.", EXIT_NO_CONNECTION);
     }
     CTimer timer;
     timer.wait(PAUSE_AFTER_CONNECT_S);
     protocol.initialize();
     const unsigned long version = static_cast<unsigned long>(protocol.getVersion());
     if (version == 0) {
-        fail("Unkown interface version.", 2);
+        failRun("Unkown interface version.", EXIT_UNKNOWN_VERSION);
     }
     CLogger::getInstance()->log("Interface has version " + std::to_string(version), 4);
     if (version > LAST_VERSION_WITHOUT_LOGIN && !protocol.comparePassword(password)) {
-        fail("Wrong password.", 3);
+        failRun("Wrong password.", EXIT_WRONG_PASSWORD);
     }
     return version;
 }

@@ -1,6 +1,6 @@
 #include "controller/DataNetwork.h"
 
-#include "app/Logger.h"
+#include "base/Logger.h"
 #include "controller/Frame.h"
 
 #include <climits>
@@ -81,8 +81,6 @@ bool CDataNetwork::receiveFrameData(CFrame* frame, unsigned long size, unsigned 
     } catch (const std::bad_alloc&) {
         logMemoryError();
         throw;
-    } catch (...) {
-        return false;
     }
     frame->setData(block.data(), size);
     return true;

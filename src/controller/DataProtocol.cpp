@@ -1,6 +1,7 @@
 #include "controller/DataProtocol.h"
 
-#include "app/Logger.h"
+#include "base/ExitCode.h"
+#include "base/Logger.h"
 #include "controller/DataAction.h"
 #include "controller/DataNetwork.h"
 #include "controller/Frame.h"
@@ -25,11 +26,6 @@ const unsigned char PASSWORD_ACCEPTED = 1;
 
 // Backup files older than this interface version cannot be restored.
 const float OLDEST_FILE_VERSION = 104.0f;
-
-[[noreturn]] void fail(const char* message, int code) {
-    CLogger::getInstance()->log(message, 1);
-    throw code;
-}
 
 std::vector<char> allocateBuffer(unsigned long size) {
     try {
@@ -152,20 +148,20 @@ bool CDataProtocol::backupData(int dataId) {
     CDataAction action;
     action.buildBackupMsg(&frame, static_cast<unsigned char>(dataId));
     if (!m_network->sendFrame(&frame, SEND_TIMEOUT_MS)) {
-        fail("Network unreachable.", 11);
+        failRun("Network unreachable.", EXIT_NETWORK_UNREACHABLE);
     }
     long length =
         m_network->receiveFrameHeader(&frame, CFrame::LONG_HEADER_SIZE, HEADER_TIMEOUT_MS);
     if (length == -1) {
-        fail("Network unreachable.", 11);
+        failRun("Network unreachable.", EXIT_NETWORK_UNREACHABLE);
     }
     if (!m_network->receiveFrameData(&frame, static_cast<unsigned long>(length), DATA_TIMEOUT_MS)) {
-        fail("Communication error.", 14);
+        failRun("Communication error.", EXIT_COMMUNICATION_ERROR);
     }
     // A reply for another set, or the controller's empty error response,
     // must not be stored as this set's data.
     if (frame.getDataId() != dataId || (length == 0 && checkResponseError("", &frame))) {
-        fail("Communication error.", 14);
+        failRun("Communication error.", EXIT_COMMUNICATION_ERROR);
     }
     saveData2File(&frame);
     return true;
@@ -204,7 +200,7 @@ bool CDataProtocol::checkDataFile() {
         }
     }
     if (!m_fileManager->checkFile(keys)) {
-        fail("Backup file is corrupt.", 7);
+        failRun("Backup file is corrupt.", EXIT_CORRUPT_FILE);
     }
     return true;
 }
@@ -217,7 +213,7 @@ bool CDataProtocol::checkDataSizes() {
             decoded = 0;
         }
         if (length < 0 || decoded != static_cast<unsigned long>(length)) {
-            fail("Backup file is corrupt.", 7);
+            failRun("Backup file is corrupt.", EXIT_CORRUPT_FILE);
         }
     }
     return true;
@@ -239,7 +235,7 @@ bool CDataProtocol::restoreAllTursaData(unsigned long version) {
     checkDataFile();
     checkDataSizes();
     if (!checkVersion(version)) {
-        fail("Backup file version not compatible.", 12);
+        failRun("Backup file version not compatible.", EXIT_INCOMPATIBLE_VERSION);
     }
     for (int dataId = 0; dataId < DATA_SET_COUNT; ++dataId) {
         std::string name = DATA_SET_NAMES[dataId];
@@ -247,7 +243,7 @@ bool CDataProtocol::restoreAllTursaData(unsigned long version) {
         std::vector<char> buffer = allocateBuffer(readDataSizeFromFile(dataId));
         unsigned long length = readDataFromFile(dataId, buffer.data());
         if (!restoreData(static_cast<unsigned char>(dataId), buffer.data(), length)) {
-            fail("Could not restore data.", 8);
+            failRun("Could not restore data.", EXIT_RESTORE_REFUSED);
         }
         CLogger::getInstance()->log("Restored " + name, 3);
     }
@@ -260,7 +256,7 @@ bool CDataProtocol::restoreData(unsigned char dataId, char* data, unsigned long 
     CDataAction action;
     action.buildRestoreMsg(&frame, dataId, data, length);
     if (!m_network->sendFrame(&frame, SEND_TIMEOUT_MS)) {
-        fail("Network unreachable.", 11);
+        failRun("Network unreachable.", EXIT_NETWORK_UNREACHABLE);
     }
     // Without a reply the controller has taken the set.
     long replyLength =

@@ -1,6 +1,6 @@
 #include "controller/Frame.h"
 
-#include "app/Logger.h"
+#include "base/Logger.h"
 
 #include <algorithm>
 #include <cstring>

@@ -29,7 +29,7 @@ bool isTransient(int error) {
 
 } // namespace
 
-CNetwork::CNetwork() : m_state(STATE_CLOSED), m_socket(-1) {}
+CNetwork::CNetwork() : m_state(STATE_CLOSED) {}
 
 bool CNetwork::initialize() {
     m_state = STATE_CLOSED;
@@ -37,19 +37,15 @@ bool CNetwork::initialize() {
 }
 
 bool CNetwork::createSocket() {
-    int descriptor = socket(AF_INET, SOCK_STREAM, 0);
+    m_socket.close();
+    int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (descriptor == -1) {
         return false;
     }
     int flags = fcntl(descriptor, F_GETFL, 0);
     fcntl(descriptor, F_SETFL, flags | O_NONBLOCK);
-    m_socket = descriptor;
+    m_socket.reset(descriptor);
     return true;
-}
-
-void CNetwork::closeSocket() {
-    close(m_socket);
-    m_socket = -1;
 }
 
 void CNetwork::waitForSocket(short events, unsigned long timeoutMs) {
@@ -57,7 +53,7 @@ void CNetwork::waitForSocket(short events, unsigned long timeoutMs) {
         return;
     }
     struct pollfd request;
-    request.fd = m_socket;
+    request.fd = m_socket.get();
     request.events = events;
     request.revents = 0;
     poll(&request, 1, static_cast<int>(std::min<unsigned long>(timeoutMs, INT_MAX)));
@@ -77,7 +73,7 @@ bool CNetwork::openConnection(const char* ipAddress, unsigned int port, unsigned
     CTimer timer;
     timer.startTimeoutTimer(timeoutMs);
     while (timer.isRunning()) {
-        if (connect(m_socket, reinterpret_cast<struct sockaddr*>(&address), sizeof(address)) == 0 ||
+        if (connect(m_socket.get(), reinterpret_cast<struct sockaddr*>(&address), sizeof(address)) == 0 ||
             errno == EISCONN) {
             m_state = STATE_CONNECTED;
             return true;
@@ -87,7 +83,6 @@ bool CNetwork::openConnection(const char* ipAddress, unsigned int port, unsigned
             continue;
         }
         // A failed connect leaves the socket in an unspecified state.
-        closeSocket();
         if (!createSocket()) {
             m_state = STATE_CLOSED;
             return false;
@@ -103,7 +98,7 @@ bool CNetwork::closeConnection() {
     if (m_state == STATE_CLOSED) {
         return false;
     }
-    closeSocket();
+    m_socket.close();
     m_state = STATE_CLOSED;
     return true;
 }
@@ -115,7 +110,7 @@ int CNetwork::receiveBytes(char* buffer, int length, unsigned long timeoutMs) {
         return -1;
     }
     while (timer.isRunning()) {
-        ssize_t count = read(m_socket, buffer, static_cast<size_t>(length));
+        ssize_t count = read(m_socket.get(), buffer, static_cast<size_t>(length));
         if (count != -1) {
             return static_cast<int>(count);
         }
@@ -141,7 +136,7 @@ int CNetwork::sendBytes(const char* buffer, int length, unsigned long timeoutMs)
         }
         // MSG_NOSIGNAL: a peer that has gone must fail the send, not kill the tool.
         last =
-            send(m_socket, buffer + written, static_cast<size_t>(length - written), MSG_NOSIGNAL);
+            send(m_socket.get(), buffer + written, static_cast<size_t>(length - written), MSG_NOSIGNAL);
         if (last > 0) {
             written += static_cast<int>(last);
             continue;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/Socket.h"
+
 #include <vector>
 
 // One TCP client connection on a non-blocking socket. Every operation is
@@ -35,11 +37,11 @@ public:
 
 protected:
     int m_state;
-    int m_socket;
+    // A second openConnection closes the descriptor of the first.
+    CSocket m_socket;
 
 private:
     bool createSocket();
-    void closeSocket();
     // Waits until the socket is ready for events or the deadline has passed.
     void waitForSocket(short events, unsigned long timeoutMs);
 };

@@ -1,6 +1,6 @@
 #include "store/FileManager.h"
 
-#include "app/Logger.h"
+#include "base/Logger.h"
 #include "store/Base64.h"
 #include "store/Property.h"
 
@@ -91,8 +91,8 @@ CFileManager::CFileManager() : m_property(nullptr) {}
 CFileManager::~CFileManager() {
     try {
         finishBackup(false);
-    } catch (...) {
-        // finishBackup logs its failures; nothing may escape a destructor.
+    } catch (const std::bad_alloc&) {
+        CLogger::getInstance()->log("Memory error", 1);
     }
     // Stores changes made after the run ended; logs and swallows failures.
     delete m_property;
@@ -199,7 +199,7 @@ bool CFileManager::writeData(std::string key, char* data, unsigned long length) 
     m_property->setProperty(key, std::move(text));
     try {
         m_property->store();
-    } catch (...) {
+    } catch (int) {
         // Already logged; the entry stays in memory for the next store.
     }
     return true;

@@ -1,6 +1,7 @@
 #include "store/Property.h"
 
-#include "app/Logger.h"
+#include "base/ExitCode.h"
+#include "base/Logger.h"
 #include "store/Map.h"
 
 #include <cerrno>
@@ -55,11 +56,8 @@ CProperty::~CProperty() {
         store();
     } catch (int) {
         // writeFile has logged why; an error code must not leave a destructor.
-    } catch (...) {
-        try {
-            CLogger::getInstance()->log("Memory error", 1);
-        } catch (...) {
-        }
+    } catch (const std::bad_alloc&) {
+        CLogger::getInstance()->log("Memory error", 1);
     }
     delete m_map;
 }
@@ -113,7 +111,7 @@ bool CProperty::readFile() {
                 continue;
             }
             if (got < 0) {
-                throw 19;
+                throw static_cast<int>(EXIT_BACKUP_FILE_UNUSABLE);
             }
             if (got == 0) {
                 break;
@@ -134,7 +132,7 @@ bool CProperty::readFile() {
         close(fd);
         m_map->removeAll();
         failOpen();
-    } catch (...) {
+    } catch (const std::exception&) {
         close(fd);
         m_map->removeAll();
         throw;
@@ -172,7 +170,7 @@ void CProperty::writeFile() {
             text.append(1, '\n');
         }
         written = written && writeAll(fd, text);
-    } catch (...) {
+    } catch (const std::exception&) {
         close(fd);
         throw;
     }
@@ -213,6 +211,5 @@ void CProperty::addLine(const std::string& line) {
 }
 
 void CProperty::failOpen() {
-    CLogger::getInstance()->log("Could not open backup file.", 1);
-    throw 19;
+    failRun("Could not open backup file.", EXIT_BACKUP_FILE_UNUSABLE);
 }

@@ -1,5 +1,5 @@
 #include "controller/DataProtocol.h"
-#include "app/Logger.h"
+#include "base/Logger.h"
 #include "controller/DataNetwork.h"
 #include "net/LoopbackPeer.h"
 #include "store/FileManager.h"

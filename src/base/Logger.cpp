@@ -1,4 +1,6 @@
-#include "app/Logger.h"
+#include "base/Logger.h"
+
+#include "base/ExitCode.h"
 
 #include <cstdlib>
 
@@ -35,7 +37,7 @@ void CLogger::setFileName(std::string name) {
     m_file.open(name, std::ios::out | std::ios::app);
     if (!m_file.is_open()) {
         std::cerr << "Could not user logfile " << name << std::endl;
-        exit(16);
+        exit(EXIT_LOG_FILE_UNUSABLE);
     }
     std::cout.rdbuf(m_file.rdbuf());
     std::cerr.rdbuf(m_file.rdbuf());

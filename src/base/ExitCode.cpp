@@ -1,0 +1,8 @@
+#include "base/ExitCode.h"
+
+#include "base/Logger.h"
+
+void failRun(const std::string& message, ExitCode code) {
+    CLogger::getInstance()->log(message, 1);
+    throw static_cast<int>(code);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+// The statuses the tool ends with. Every failure below the entry point is
+// thrown as one of these codes (a plain int) after its message was logged.
+enum ExitCode : int {
+    EXIT_OK = 0,
+    EXIT_NO_CONNECTION = 1,
+    EXIT_UNKNOWN_VERSION = 2,
+    EXIT_WRONG_PASSWORD = 3,
+    EXIT_CORRUPT_FILE = 7,
+    EXIT_RESTORE_REFUSED = 8,
+    EXIT_WRONG_CRC = 9,
+    EXIT_NETWORK_UNREACHABLE = 11,
+    EXIT_INCOMPATIBLE_VERSION = 12,
+    EXIT_COMMUNICATION_ERROR = 14,
+    EXIT_NO_FPM = 15,
+    EXIT_LOG_FILE_UNUSABLE = 16,
+    EXIT_UNKNOWN_SOURCE_FPM = 17,
+    EXIT_DESTINATION_FPM_NOT_FOUND = 18,
+    EXIT_BACKUP_FILE_UNUSABLE = 19,
+    EXIT_COMMAND_LINE_REJECTED = 255,
+};
+
+// Logs the message as an error (level 1) and ends the run with the code.
+[[noreturn]] void failRun(const std::string& message, ExitCode code);
