@@ -2,6 +2,7 @@
 #include "base/ExitCode.h"
 #include "base/Logger.h"
 #include "backup/Backup.h"
+#include "bus/MelkoNetwork.h"
 #include "controller/DataNetwork.h"
 #include "store/FileManager.h"
 
@@ -60,8 +61,8 @@ namespace {
     failRun("Could not open backup file.", EXIT_BACKUP_FILE_UNUSABLE);
 }
 
-// The module half of a run follows the controller half once the bus is
-// supported.
+// A backup is the controller and then the modules; a restore the same,
+// unless only the modules are asked for.
 void runTask(CBackup& backup, CCommandLine& commandLine, CFileManager* fileManager) {
     const std::string fileName = commandLine.getFileName();
     if (commandLine.isBackup()) {
@@ -69,6 +70,8 @@ void runTask(CBackup& backup, CCommandLine& commandLine, CFileManager* fileManag
             failBackupFile();
         }
         backup.backupController(commandLine.getIpAddress(), commandLine.getPassword());
+        backup.backupFPM(commandLine.getIpAddress(), commandLine.getPassword(), false,
+                         commandLine.getFPMFrom());
     } else if (commandLine.isRestore()) {
         if (!fileManager->fileExists(fileName)) {
             failBackupFile();
@@ -76,11 +79,15 @@ void runTask(CBackup& backup, CCommandLine& commandLine, CFileManager* fileManag
         if (!commandLine.isFPMOnly()) {
             backup.restoreController(commandLine.getIpAddress(), commandLine.getPassword());
         }
+        backup.restoreFPM(commandLine.getIpAddress(), commandLine.getPassword(),
+                          commandLine.isFPMOnly(), commandLine.getFPMFrom(),
+                          commandLine.getFPMTo());
     }
 }
 
 void tearDown() {
     CDataNetwork::Destroy();
+    CMelkoNetwork::Destroy();
     CFileManager::Destroy();
     CLogger::Destroy();
 }

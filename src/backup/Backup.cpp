@@ -2,15 +2,25 @@
 
 #include "base/ExitCode.h"
 #include "base/Logger.h"
+#include "bus/MelkoAction.h"
+#include "bus/MelkoNetwork.h"
+#include "bus/MelkoProtocol.h"
 #include "controller/DataNetwork.h"
 #include "controller/DataProtocol.h"
 #include "net/Timer.h"
+#include "store/FileManager.h"
 
 namespace {
 
 const unsigned int DATA_PORT = 11574;
 const unsigned long DATA_CONNECT_TIMEOUT_MS = 20000;
 const unsigned short PAUSE_AFTER_CONNECT_S = 2;
+const unsigned int BUS_PORT = 11575;
+const unsigned long BUS_CONNECT_TIMEOUT_MS = 90000;
+// The controller needs this long after the data connection closed before
+// it serves the bus connection, and the bus this long before the first telegram.
+const unsigned short PAUSE_BEFORE_BUS_S = 70;
+const unsigned short PAUSE_AFTER_BUS_CONNECT_S = 5;
 // Controllers up to this interface version have no 'Service' login.
 const unsigned long LAST_VERSION_WITHOUT_LOGIN = 106;
 
@@ -60,9 +70,99 @@ void CBackup::backupController(std::string ipAddress, std::string password) {
 }
 
 void CBackup::restoreController(std::string ipAddress, std::string password) {
+    // Module data that a restore would write wrongly stops the run before
+    // the controller is changed.
+    CMelkoProtocol::checkFileData(CFileManager::getInstance());
     runOnController(ipAddress, password, "Start controller restore.",
                     "Controller restore finished.",
                     [](CDataProtocol& protocol, unsigned long version) {
                         protocol.restoreAllTursaData(version);
                     });
+}
+
+void CBackup::loginPhase(std::string ipAddress, std::string password, bool login) {
+    CDataNetwork* dataNetwork = CDataNetwork::getInstance();
+    try {
+        if (login) {
+            checkSecurity(ipAddress, password);
+            dataNetwork->closeConnection();
+        }
+        CTimer timer;
+        timer.wait(PAUSE_BEFORE_BUS_S);
+    } catch (int) {
+        dataNetwork->closeConnection();
+        throw;
+    }
+}
+
+void CBackup::openBus(std::string ipAddress) {
+    if (!CMelkoNetwork::getInstance()->openConnection(ipAddress.c_str(), BUS_PORT,
+                                                      BUS_CONNECT_TIMEOUT_MS)) {
+        failRun("Could not open network connection.", EXIT_NO_CONNECTION);
+    }
+}
+
+int CBackup::closingPhase(CMelkoProtocol& protocol, int savedCode) {
+    try {
+        protocol.setProgMode(false);
+        CLogger::getInstance()->log("Reset melko bus...", 4);
+        protocol.resetBus(static_cast<char>(CMelkoAction::ADDRESS_ALL_FPM));
+    } catch (int code) {
+        savedCode = code;
+    }
+    CMelkoNetwork::getInstance()->closeConnection();
+    return savedCode;
+}
+
+void CBackup::backupFPM(std::string ipAddress, std::string password, bool login, int masterFpm) {
+    CMelkoProtocol protocol;
+    loginPhase(ipAddress, password, login);
+    openBus(ipAddress);
+    protocol.initialize();
+    CTimer timer;
+    timer.wait(PAUSE_AFTER_BUS_CONNECT_S);
+    int savedCode = 0;
+    try {
+        if (!protocol.setMasterFPM(masterFpm)) {
+            failRun("No FPM found.", EXIT_NO_FPM);
+        }
+        protocol.setProgMode(true);
+        CLogger::getInstance()->log("Start finger print backup.", 3);
+        protocol.backupAllFPM();
+        CLogger::getInstance()->log("Finger print backup finished.", 3);
+    } catch (int code) {
+        savedCode = code;
+    }
+    savedCode = closingPhase(protocol, savedCode);
+    if (savedCode > 0) {
+        throw savedCode;
+    }
+}
+
+void CBackup::restoreFPM(std::string ipAddress, std::string password, bool login, int fpmFrom,
+                         int fpmTo) {
+    CMelkoProtocol::checkFileData(CFileManager::getInstance());
+    CMelkoProtocol protocol;
+    loginPhase(ipAddress, password, login);
+    openBus(ipAddress);
+    protocol.initialize();
+    CTimer timer;
+    timer.wait(PAUSE_AFTER_BUS_CONNECT_S);
+    protocol.setProgMode(true);
+    int savedCode = 0;
+    try {
+        CLogger::getInstance()->log("Start finger print restore.", 3);
+        if (fpmFrom > 0) {
+            protocol.restoreFPM(fpmFrom, fpmTo);
+        } else {
+            protocol.restoreAllFPM();
+        }
+        CLogger::getInstance()->log("Finger print restore finished.", 3);
+    } catch (int code) {
+        savedCode = code;
+    }
+    savedCode = closingPhase(protocol, savedCode);
+    if (savedCode > 0) {
+        throw savedCode;
+    }
 }

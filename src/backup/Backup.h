@@ -4,6 +4,7 @@
 #include <string>
 
 class CDataProtocol;
+class CMelkoProtocol;
 
 // Orchestrates one backup or restore run against the controller.
 class CBackup {
@@ -19,7 +20,20 @@ public:
     void backupController(std::string ipAddress, std::string password);
     void restoreController(std::string ipAddress, std::string password);
 
+    // The module half: optional login on the data connection, 70 s for the
+    // controller, the bus connection, 5 s, programming mode around the
+    // module work, and always programming mode off, bus reset and close
+    // once the modules may be in programming mode.
+    void backupFPM(std::string ipAddress, std::string password, bool login, int masterFpm);
+    void restoreFPM(std::string ipAddress, std::string password, bool login, int fpmFrom,
+                    int fpmTo);
+
 private:
+    void loginPhase(std::string ipAddress, std::string password, bool login);
+    void openBus(std::string ipAddress);
+    // Programming mode off, bus reset, close. A failure here (11) replaces
+    // the code saved from the module work.
+    int closingPhase(CMelkoProtocol& protocol, int savedCode);
     void runOnController(std::string ipAddress, std::string password, const char* startText,
                          const char* endText,
                          const std::function<void(CDataProtocol&, unsigned long)>& step);

@@ -177,3 +177,16 @@ bool CNetwork::receiveAll(std::vector<char>* data, unsigned long length, unsigne
     }
     return true;
 }
+
+void CNetwork::discardWaiting() {
+    if (m_state != STATE_CONNECTED) {
+        return;
+    }
+    char discarded[4096];
+    // Bounded, so a peer that never stops sending cannot hold the run here.
+    for (int round = 0; round < 256; ++round) {
+        if (recv(m_socket.get(), discarded, sizeof(discarded), MSG_DONTWAIT) <= 0) {
+            return;
+        }
+    }
+}

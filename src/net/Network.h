@@ -35,6 +35,10 @@ public:
     // length alone never allocates. On failure the vector holds what came.
     bool receiveAll(std::vector<char>* data, unsigned long length, unsigned long timeoutMs);
 
+    // Drops the bytes already waiting on the connection (a late or surplus
+    // reply to an earlier request), so that the next request reads its own.
+    void discardWaiting();
+
 protected:
     int m_state;
     // A second openConnection closes the descriptor of the first.

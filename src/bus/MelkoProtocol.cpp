@@ -1,0 +1,619 @@
+#include "bus/MelkoProtocol.h"
+
+#include "base/ExitCode.h"
+#include "base/Logger.h"
+#include "bus/MelkoAction.h"
+#include "bus/MelkoFrame.h"
+#include "bus/MelkoNetwork.h"
+#include "bus/MelkoParser.h"
+#include "bus/MelkoTele.h"
+#include "net/Timer.h"
+#include "store/FileManager.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+const unsigned long SEND_TIMEOUT_MS = 60000;
+const unsigned long IDENT_TIMEOUT_MS = 1000;
+const unsigned long CFG_TIMEOUT_MS = 10000;
+const unsigned long COMP_DB_TIMEOUT_MS = 90000;
+const unsigned long CLEAN_TIMEOUT_MS = 90000;
+const unsigned long RESET_TIMEOUT_MS = 1000;
+const unsigned long BLOCK_TIMEOUT_MS = 1000;
+// Telegrams to a group need no reply; this long one is waited for.
+const unsigned long GROUP_REPLY_TIMEOUT_MS = 300;
+const unsigned long PROG_MODE_PAUSE_MS = 500;
+const unsigned long RESEND_PAUSE_MS = 700;
+
+const int PROG_MODE_SENDS = 3;
+// A block is given up after this many attempts in a row without a usable reply.
+const int MAX_ATTEMPTS = 6;
+const int BLOCK_SIZE = 128;
+const int FPM_COUNT = 8;
+
+const unsigned short PAUSE_AFTER_TEMPLATES_S = 2;
+const unsigned short PAUSE_AFTER_CLEAN_S = 10;
+const unsigned short PAUSE_AFTER_CLEAN_ALL_S = 20;
+
+const unsigned char FIRST_FPM = CMelkoAction::ADDRESS_FIRST_FPM;
+const unsigned char ALL_FPM = CMelkoAction::ADDRESS_ALL_FPM;
+const unsigned char HEADER_SIZE = CMelkoFrame::HEADER_SIZE;
+const char* const MASTER_KEY = "FPM0.MASTER";
+
+void log(const std::string& text, int level) {
+    CLogger::getInstance()->log(text, level);
+}
+
+[[noreturn]] void failUnreachable() {
+    failRun("Network unreachable.", EXIT_NETWORK_UNREACHABLE);
+}
+
+std::string fpmKey(int number, const char* suffix) {
+    char key[32];
+    snprintf(key, sizeof(key), "FPM%d.%s", number, suffix);
+    return key;
+}
+
+std::string hexText(int value) {
+    char text[16];
+    snprintf(text, sizeof(text), "%0x", static_cast<unsigned int>(value));
+    return text;
+}
+
+// The FPM number of a bus address: 1 to 8 for 0xC1 to 0xC8, 15 for 0xCF.
+int numberOf(unsigned char address) {
+    return (address + 0x40) & 0xFF;
+}
+
+// Blocks of 128 bytes while they end inside the area, then the 48 bytes
+// left, then 0, which ends the transfer.
+int nextBlockSize(unsigned long dataAddress) {
+    if (dataAddress + BLOCK_SIZE <= CMelkoProtocol::TEMPLATE_END - 1) {
+        return BLOCK_SIZE;
+    }
+    return static_cast<signed char>((CMelkoProtocol::TEMPLATE_END - dataAddress) & 0xFF);
+}
+
+std::vector<char> allocateTemplateBuffer() {
+    try {
+        return std::vector<char>(CMelkoTele::INFO_CAPACITY, 0);
+    } catch (const std::bad_alloc&) {
+        log("Memory error", 1);
+        throw;
+    }
+}
+
+bool contains(const std::vector<int>& list, int number) {
+    return std::find(list.begin(), list.end(), number) != list.end();
+}
+
+void appendNumber(std::string* list, int number) {
+    if (!list->empty()) {
+        list->append(", ");
+    }
+    list->append(std::to_string(number));
+}
+
+} // namespace
+
+CMelkoProtocol::CMelkoProtocol() : m_masterAddress(0), m_network(nullptr), m_fileManager(nullptr) {}
+
+CMelkoProtocol::~CMelkoProtocol() {}
+
+void CMelkoProtocol::initialize() {
+    m_fileManager = CFileManager::getInstance();
+    m_network = CMelkoNetwork::getInstance();
+}
+
+// ---- The exchange ----
+
+bool CMelkoProtocol::readPackage(CMelkoFrame* frame, unsigned char headerSize,
+                                 unsigned long timeoutMs) {
+    char request[CMelkoFrame::MAX_DATA_LENGTH];
+    unsigned long length = 0;
+    frame->getData(request, &length);
+    const unsigned char destination = length > 1 ? static_cast<unsigned char>(request[1]) : 0;
+    const bool replyOptional =
+        destination == ALL_FPM || destination == CMelkoAction::ADDRESS_ALL_DEVICES;
+    if (replyOptional) {
+        timeoutMs = GROUP_REPLY_TIMEOUT_MS;
+    }
+    int dataLength = m_network->receiveFrameHeader(frame, headerSize, timeoutMs);
+    if (dataLength < 0 ||
+        !m_network->receiveFrameData(frame, static_cast<unsigned long>(dataLength))) {
+        return replyOptional;
+    }
+    return true;
+}
+
+bool CMelkoProtocol::sendRequest(CMelkoFrame* frame) {
+    m_network->discardWaiting();
+    return m_network->sendFrame(frame, SEND_TIMEOUT_MS);
+}
+
+bool CMelkoProtocol::exchange(CMelkoFrame* frame, unsigned long timeoutMs) {
+    return sendRequest(frame) && readPackage(frame, HEADER_SIZE, timeoutMs);
+}
+
+// The reply is awaited even when the send failed; a broken connection then
+// simply gives no reply.
+bool CMelkoProtocol::exchangeFrom(CMelkoFrame* frame, char address, unsigned long timeoutMs,
+                                  CMelkoTele* reply) {
+    sendRequest(frame);
+    if (!readPackage(frame, HEADER_SIZE, timeoutMs)) {
+        return false;
+    }
+    CMelkoParser parser;
+    return parser.getTele(frame, reply) >= 0 && reply->getSource() == address;
+}
+
+// ---- Module operations ----
+
+bool CMelkoProtocol::lookupBusForId(unsigned char address) {
+    CMelkoFrame frame;
+    CMelkoAction action;
+    CMelkoParser parser;
+    CMelkoTele reply;
+    action.buildIdentRequest(&frame, static_cast<char>(address));
+    if (!exchange(&frame, IDENT_TIMEOUT_MS)) {
+        return false;
+    }
+    return parser.getTele(&frame, &reply) >= 0 &&
+           static_cast<unsigned char>(reply.getSource()) == address;
+}
+
+bool CMelkoProtocol::setFPMCfg(char address, const char* cfg) {
+    CMelkoFrame frame;
+    CMelkoAction action;
+    CMelkoTele reply;
+    action.buildWriteCfgMsg(&frame, address, cfg, CFG_SIZE);
+    return exchangeFrom(&frame, address, CFG_TIMEOUT_MS, &reply) &&
+           static_cast<unsigned char>(reply.getFunction()) == CMelkoAction::FUNCTION_CFG_WRITTEN;
+}
+
+bool CMelkoProtocol::getFPMCfg(char address, CMelkoTele* reply) {
+    CMelkoFrame frame;
+    CMelkoAction action;
+    action.buildReadCfgMsg(&frame, address);
+    return exchangeFrom(&frame, address, CFG_TIMEOUT_MS, reply);
+}
+
+bool CMelkoProtocol::getFPMCrc(char address, CMelkoTele* reply) {
+    CMelkoFrame frame;
+    CMelkoAction action;
+    action.buildCheckFunctionMsg(&frame, address, CMelkoAction::CHECK_READ_CRC);
+    return exchangeFrom(&frame, address, CFG_TIMEOUT_MS, reply);
+}
+
+void CMelkoProtocol::compDB(char address) {
+    CMelkoFrame frame;
+    CMelkoAction action;
+    action.buildCompDBMsg(&frame, address);
+    if (!sendRequest(&frame) || !readPackage(&frame, HEADER_SIZE, COMP_DB_TIMEOUT_MS)) {
+        failUnreachable();
+    }
+}
+
+void CMelkoProtocol::cleanFPM(char address) {
+    CMelkoFrame frame;
+    CMelkoAction action;
+    action.buildCleanFPMMsg(&frame, address);
+    if (!sendRequest(&frame)) {
+        failUnreachable();
+    }
+    // A module may clean without answering.
+    readPackage(&frame, HEADER_SIZE, CLEAN_TIMEOUT_MS);
+}
+
+void CMelkoProtocol::resetBus(char address) {
+    CMelkoFrame frame;
+    CMelkoAction action;
+    action.buildResetBusMsg(&frame, address);
+    if (!sendRequest(&frame)) {
+        failUnreachable();
+    }
+    readPackage(&frame, HEADER_SIZE, RESET_TIMEOUT_MS);
+}
+
+void CMelkoProtocol::setProgMode(bool on) {
+    CMelkoAction action;
+    CTimer timer;
+    for (int send = 0; send < PROG_MODE_SENDS; ++send) {
+        CMelkoFrame frame;
+        action.buildProgModeMsg(&frame, static_cast<char>(CMelkoAction::ADDRESS_ALL_DEVICES), on);
+        if (!sendRequest(&frame)) {
+            failUnreachable();
+        }
+        timer.waitMillis(PROG_MODE_PAUSE_MS);
+    }
+}
+
+void CMelkoProtocol::getAllFPM(std::vector<int>* list) {
+    for (int number = 1; number <= FPM_COUNT; ++number) {
+        if (lookupBusForId(static_cast<unsigned char>(FIRST_FPM + number))) {
+            list->push_back(number);
+        }
+    }
+}
+
+bool CMelkoProtocol::isFPMAvailable(int number) {
+    if (m_fpmList.empty()) {
+        getAllFPM(&m_fpmList);
+    }
+    return contains(m_fpmList, number);
+}
+
+bool CMelkoProtocol::setMasterFPM(int number) {
+    m_fpmList.clear();
+    getAllFPM(&m_fpmList);
+    m_masterAddress = FIRST_FPM + number;
+    if (m_fpmList.empty()) {
+        return false;
+    }
+    if (number <= 0 || contains(m_fpmList, number)) {
+        return true;
+    }
+    failRun("Unkown source FPM.", EXIT_UNKNOWN_SOURCE_FPM);
+}
+
+void CMelkoProtocol::cleanAllFPM() {
+    std::vector<int> list;
+    getAllFPM(&list);
+    for (int number : list) {
+        cleanFPM(static_cast<char>(FIRST_FPM + number));
+    }
+}
+
+// Only a reply of 1 to 5 bytes equal to the stored CRC passes: a longer
+// one cannot be compared with the 5 bytes the file holds.
+bool CMelkoProtocol::checkFPMCrc(char address, const char* expected) {
+    CMelkoTele reply;
+    const bool answered = getFPMCrc(address, &reply);
+    const int size = reply.getInfoSize();
+    const bool equal = size >= 1 && size <= CRC_SIZE &&
+                       memcmp(reply.getInfoBytes(), expected, static_cast<size_t>(size)) == 0;
+    if (answered && equal) {
+        return true;
+    }
+    log("FPM " + hexText(static_cast<unsigned char>(address) - FIRST_FPM) + " has the wrong CRC.", 2);
+    return false;
+}
+
+std::string CMelkoProtocol::checkAllFPMCrc(const char* expected) {
+    std::vector<int> list;
+    getAllFPM(&list);
+    std::string failed;
+    for (int number : list) {
+        if (!checkFPMCrc(static_cast<char>(FIRST_FPM + number), expected)) {
+            appendNumber(&failed, number);
+        }
+    }
+    return failed;
+}
+
+std::string CMelkoProtocol::buildFPMNo(unsigned char address, std::string /*text*/) {
+    if (address == ALL_FPM) {
+        return "[alle]";
+    }
+    char text[16];
+    snprintf(text, sizeof(text), "%0d", address - FIRST_FPM);
+    return text;
+}
+
+// ---- Backup ----
+
+void CMelkoProtocol::backupAllFPM() {
+    saveMasterAddr2File(static_cast<unsigned char>(m_masterAddress));
+    const bool masterMode = m_masterAddress > FIRST_FPM;
+    CTimer timer;
+    for (int number : m_fpmList) {
+        const unsigned char address =
+            masterMode ? static_cast<unsigned char>(m_masterAddress)
+                       : static_cast<unsigned char>(FIRST_FPM + number);
+        compDB(static_cast<char>(address));
+        backupTemplates(address);
+        timer.wait(PAUSE_AFTER_TEMPLATES_S);
+        backupFPMCfg(static_cast<char>(address));
+        backupFPMCrc(static_cast<char>(address));
+        if (masterMode) {
+            break;
+        }
+    }
+    log("Backup of the FPMs finished.", 2);
+}
+
+// Every block is read, then echoed back to the module. When the module
+// stops answering, what was collected is still saved (the run then fails,
+// so it ends up beside the earlier backup, never over it).
+void CMelkoProtocol::backupTemplates(unsigned char address) {
+    const std::string number = hexText(address - FIRST_FPM);
+    log("Backup finger prints from fpm " + number, 4);
+    CMelkoTele templates;
+    CMelkoTele reply;
+    try {
+        unsigned long dataAddress = TEMPLATE_START;
+        for (int size = BLOCK_SIZE; size > 0; size = nextBlockSize(dataAddress)) {
+            if (!readBlock(address, dataAddress, size, &reply)) {
+                failUnreachable();
+            }
+            templates.setSource(reply.getSource());
+            templates.appendInfoBytes(reply.getInfoBytes(), size);
+            if (!echoBlock(address, dataAddress, reply.getInfoBytes(), size)) {
+                failUnreachable();
+            }
+            dataAddress += static_cast<unsigned long>(size);
+        }
+    } catch (int) {
+        saveTemplates2File(numberOf(address), &templates);
+        throw;
+    }
+    saveTemplates2File(numberOf(address), &templates);
+    log("Backup finger prints from fpm " + number + " finished.", 4);
+}
+
+// Only a reply that decodes, comes from the addressed module and carries
+// exactly the requested byte count holds the block; anything else is
+// retried like a missing reply.
+bool CMelkoProtocol::readBlock(unsigned char address, unsigned long dataAddress, int size,
+                               CMelkoTele* reply) {
+    CMelkoFrame frame;
+    CMelkoAction action;
+    CMelkoParser parser;
+    for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
+        action.buildReadDataMsg(&frame, static_cast<char>(address), dataAddress, size);
+        if (!sendRequest(&frame)) {
+            failUnreachable();
+        }
+        if (readPackage(&frame, HEADER_SIZE, BLOCK_TIMEOUT_MS) &&
+            parser.getTele(&frame, reply) == size &&
+            static_cast<unsigned char>(reply->getSource()) == address) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CMelkoProtocol::echoBlock(unsigned char address, unsigned long dataAddress, const char* data,
+                               int size) {
+    CMelkoFrame frame;
+    CMelkoAction action;
+    CTimer timer;
+    for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
+        if (attempt > 0) {
+            timer.waitMillis(RESEND_PAUSE_MS);
+        }
+        action.buildWriteDataMsg(&frame, static_cast<char>(address), dataAddress, data, size);
+        if (!sendRequest(&frame)) {
+            // The next read request finds out whether the connection is gone.
+            log("Network unreachable.", 1);
+            return true;
+        }
+        if (readPackage(&frame, HEADER_SIZE, BLOCK_TIMEOUT_MS)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void CMelkoProtocol::backupFPMCfg(char address) {
+    CMelkoTele reply;
+    if (getFPMCfg(address, &reply)) {
+        saveFPMCfg2File(numberOf(static_cast<unsigned char>(address)), &reply);
+    }
+}
+
+void CMelkoProtocol::backupFPMCrc(char address) {
+    CMelkoTele reply;
+    if (getFPMCrc(address, &reply)) {
+        saveFPMCrc2File(numberOf(static_cast<unsigned char>(address)), &reply);
+    }
+}
+
+void CMelkoProtocol::saveTemplates2File(int number, CMelkoTele* templates) {
+    const unsigned long count = static_cast<unsigned long>(templates->getInfoSize());
+    m_fileManager->writeData(fpmKey(number, "DataLength"), static_cast<long>(count));
+    if (count > 0) {
+        m_fileManager->writeData(fpmKey(number, "Data"), templates->getInfoBytes(), count);
+    }
+}
+
+void CMelkoProtocol::saveFPMCfg2File(int number, CMelkoTele* reply) {
+    if (reply->getInfoSize() > CFG_SIZE - 1) {
+        m_fileManager->writeData(fpmKey(number, "CFG"), reply->getInfoBytes(), CFG_SIZE);
+    }
+}
+
+void CMelkoProtocol::saveFPMCrc2File(int number, CMelkoTele* reply) {
+    if (reply->getInfoSize() > 0) {
+        m_fileManager->writeData(fpmKey(number, "CRC"), reply->getInfoBytes(),
+                                 static_cast<unsigned long>(reply->getInfoSize()));
+    }
+}
+
+void CMelkoProtocol::saveMasterAddr2File(unsigned char address) {
+    m_fileManager->writeData(MASTER_KEY, static_cast<long>(address));
+}
+
+// ---- Restore ----
+
+void CMelkoProtocol::restoreAllFPM() {
+    std::vector<char> buffer = allocateTemplateBuffer();
+    unsigned char master = 0;
+    readMasterAddrFromFile(&master);
+    std::vector<int> list;
+    generateFPMList(&list, master != 0);
+    const bool masterMode = master > FIRST_FPM;
+    std::string wrongCrc;
+    for (int number : list) {
+        std::fill(buffer.begin(), buffer.end(), 0);
+        const unsigned long count = readTemplatesFromFile(static_cast<char>(number), buffer.data());
+        char crc[CRC_SIZE] = {};
+        readFPMCrcFromFile(static_cast<char>(number), crc);
+        const unsigned char target =
+            masterMode ? ALL_FPM : static_cast<unsigned char>(FIRST_FPM + number);
+        restoreModule(target, buffer.data(), count, crc, &wrongCrc);
+        if (masterMode) {
+            break;
+        }
+    }
+    finishRestore(wrongCrc);
+}
+
+void CMelkoProtocol::restoreFPM(int from, int to) {
+    std::vector<char> buffer = allocateTemplateBuffer();
+    std::vector<int> fileList;
+    generateFPMList(&fileList, false);
+    unsigned char target = ALL_FPM;
+    if (to > 0) {
+        if (!isFPMAvailable(to)) {
+            failRun("Destination FPM not found.", EXIT_DESTINATION_FPM_NOT_FOUND);
+        }
+        target = static_cast<unsigned char>(FIRST_FPM + to);
+    }
+    const unsigned long count = readTemplatesFromFile(static_cast<char>(from), buffer.data());
+    if (count == 0) {
+        failRun("Unkown source FPM.", EXIT_UNKNOWN_SOURCE_FPM);
+    }
+    char crc[CRC_SIZE] = {};
+    readFPMCrcFromFile(static_cast<char>(from), crc);
+    std::string wrongCrc;
+    restoreModule(target, buffer.data(), count, crc, &wrongCrc);
+    finishRestore(wrongCrc);
+}
+
+// Cleans the target, writes the templates and the configuration of the
+// target's own number, and checks the CRC: of the one module, or of every
+// module on the bus after a write to all of them.
+void CMelkoProtocol::restoreModule(unsigned char target, const char* templates,
+                                   unsigned long count, const char* crc, std::string* wrongCrc) {
+    CTimer timer;
+    if (target == ALL_FPM) {
+        cleanAllFPM();
+        timer.wait(PAUSE_AFTER_CLEAN_ALL_S);
+    } else {
+        cleanFPM(static_cast<char>(target));
+        timer.wait(PAUSE_AFTER_CLEAN_S);
+    }
+    restoreTemplates(target, templates, count);
+    timer.wait(PAUSE_AFTER_TEMPLATES_S);
+    if (!restoreFPMCfg(static_cast<char>(target))) {
+        log("FPM configuration not restored.", 2);
+    }
+    if (target == ALL_FPM) {
+        *wrongCrc = checkAllFPMCrc(crc);
+    } else if (!checkFPMCrc(static_cast<char>(target), crc)) {
+        appendNumber(wrongCrc, numberOf(target));
+    }
+}
+
+void CMelkoProtocol::finishRestore(const std::string& wrongCrc) {
+    if (wrongCrc.empty()) {
+        log("Restore of the FPM data finished", 2);
+        return;
+    }
+    log("One ore more FPM has a wrong CRC. [" + wrongCrc + "]", 2);
+    throw static_cast<int>(EXIT_WRONG_CRC);
+}
+
+// The whole template area is written, whatever count the file recorded:
+// the buffer holds zeros past it.
+void CMelkoProtocol::restoreTemplates(unsigned char address, const char* data,
+                                      unsigned long /*count*/) {
+    const std::string target = hexText(address);
+    log("Restore finger prints to " + target, 4);
+    CMelkoFrame frame;
+    CMelkoAction action;
+    CTimer timer;
+    unsigned long offset = 0;
+    int missing = 0;
+    for (int size = BLOCK_SIZE; size > 0;) {
+        action.buildWriteDataMsg(&frame, static_cast<char>(address), TEMPLATE_START + offset,
+                                 data + offset, size);
+        if (!sendRequest(&frame)) {
+            failUnreachable();
+        }
+        if (readPackage(&frame, HEADER_SIZE, BLOCK_TIMEOUT_MS)) {
+            missing = 0;
+            offset += static_cast<unsigned long>(size);
+            size = nextBlockSize(TEMPLATE_START + offset);
+            continue;
+        }
+        timer.waitMillis(RESEND_PAUSE_MS);
+        if (++missing >= MAX_ATTEMPTS) {
+            failUnreachable();
+        }
+    }
+    log("Restore finger prints to " + target + " finished.", 4);
+}
+
+bool CMelkoProtocol::restoreFPMCfg(char address) {
+    char cfg[CFG_SIZE] = {};
+    if (readFPMCfgFromFile(static_cast<char>(numberOf(static_cast<unsigned char>(address))), cfg) ==
+        0) {
+        return false;
+    }
+    return setFPMCfg(address, cfg);
+}
+
+void CMelkoProtocol::generateFPMList(std::vector<int>* list, bool quiet) {
+    std::vector<int> onBus;
+    getAllFPM(&onBus);
+    for (int number = 1; number <= FPM_COUNT; ++number) {
+        const bool busHasIt = contains(onBus, number);
+        if (m_fileManager->hasKey(fpmKey(number, "DataLength"))) {
+            if (!busHasIt) {
+                log("Warning: The FPM " + hexText(number) + " does only exists in the file.", 2);
+            }
+            list->push_back(number);
+        } else if (busHasIt && !quiet) {
+            log("Warning: The FPM " + hexText(number) + " does only exists on the bus.", 2);
+        }
+    }
+}
+
+unsigned long CMelkoProtocol::readTemplatesFromFile(char number, char* buffer) {
+    const int count = m_fileManager->getDataDWord(fpmKey(number, "DataLength"));
+    if (count <= 0) {
+        return 0;
+    }
+    const int kept = std::min(count, static_cast<int>(TEMPLATE_SIZE));
+    m_fileManager->getData(fpmKey(number, "Data"), buffer, kept);
+    return static_cast<unsigned long>(kept);
+}
+
+int CMelkoProtocol::readFPMCfgFromFile(char number, char* buffer) {
+    if (!m_fileManager->getData(fpmKey(number, "CFG"), buffer, CFG_SIZE)) {
+        return 0;
+    }
+    return CFG_SIZE;
+}
+
+int CMelkoProtocol::readFPMCrcFromFile(char number, char* buffer) {
+    m_fileManager->getData(fpmKey(number, "CRC"), buffer, CRC_SIZE);
+    return CRC_SIZE;
+}
+
+void CMelkoProtocol::readMasterAddrFromFile(unsigned char* address) {
+    *address = static_cast<unsigned char>(m_fileManager->getDataDWord(MASTER_KEY));
+}
+
+void CMelkoProtocol::checkFileData(CFileManager* fileManager) {
+    for (int number = 1; number <= FPM_COUNT; ++number) {
+        if (!fileManager->hasKey(fpmKey(number, "DataLength"))) {
+            continue;
+        }
+        const long length = fileManager->getDataDWord(fpmKey(number, "DataLength"));
+        unsigned long decoded = 0;
+        if (!fileManager->getDataSize(fpmKey(number, "Data"), &decoded)) {
+            decoded = 0;
+        }
+        if (length < 0 || static_cast<unsigned long>(length) > TEMPLATE_SIZE ||
+            decoded != static_cast<unsigned long>(length)) {
+            failRun("Backup file is corrupt.", EXIT_CORRUPT_FILE);
+        }
+    }
+}

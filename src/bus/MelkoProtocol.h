@@ -1,0 +1,103 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CFileManager;
+class CMelkoFrame;
+class CMelkoNetwork;
+class CMelkoTele;
+
+// The tool's view of the finger print modules (FPM 1 to 8, bus address
+// 0xC0 + number): the request/reply exchange, the module operations, and
+// the backup and restore of each module's templates, configuration and CRC
+// through the backup file. Run-ending failures are logged and thrown as an
+// int exit code.
+class CMelkoProtocol {
+public:
+    // The template area of every module: data addresses 0x30000 up to, not
+    // including, 0x3F230.
+    static constexpr unsigned long TEMPLATE_START = 0x30000;
+    static constexpr unsigned long TEMPLATE_END = 0x3F230;
+    static constexpr unsigned long TEMPLATE_SIZE = TEMPLATE_END - TEMPLATE_START;
+    static constexpr int CFG_SIZE = 5;
+    static constexpr int CRC_SIZE = 5;
+
+    CMelkoProtocol();
+    virtual ~CMelkoProtocol();
+
+    void initialize();
+
+    // Waits for the reply to the request the frame holds and puts it into
+    // the frame. A telegram to 0xCF or 0xFF needs no reply: the wait is then
+    // 300 ms and a missing reply counts as success.
+    bool readPackage(CMelkoFrame* frame, unsigned char headerSize, unsigned long timeoutMs);
+
+    // Module operations.
+    bool lookupBusForId(unsigned char address);
+    bool setFPMCfg(char address, const char* cfg);
+    // A reply only counts when it decodes and comes from the address.
+    bool getFPMCfg(char address, CMelkoTele* reply);
+    bool getFPMCrc(char address, CMelkoTele* reply);
+    void compDB(char address);
+    void cleanFPM(char address);
+    void resetBus(char address);
+    void setProgMode(bool on);
+
+    void getAllFPM(std::vector<int>* list);
+    bool isFPMAvailable(int number);
+    bool setMasterFPM(int number);
+    void cleanAllFPM();
+    bool checkFPMCrc(char address, const char* expected);
+    std::string checkAllFPMCrc(const char* expected);
+    std::string buildFPMNo(unsigned char address, std::string text);
+
+    // Backup side.
+    void backupAllFPM();
+    void backupTemplates(unsigned char address);
+    void backupFPMCfg(char address);
+    void backupFPMCrc(char address);
+    void saveTemplates2File(int number, CMelkoTele* templates);
+    void saveFPMCfg2File(int number, CMelkoTele* reply);
+    void saveFPMCrc2File(int number, CMelkoTele* reply);
+    void saveMasterAddr2File(unsigned char address);
+
+    // Restore side.
+    void restoreAllFPM();
+    void restoreFPM(int from, int to);
+    void restoreTemplates(unsigned char address, const char* data, unsigned long count);
+    bool restoreFPMCfg(char address);
+    void generateFPMList(std::vector<int>* list, bool quiet);
+    unsigned long readTemplatesFromFile(char number, char* buffer);
+    int readFPMCfgFromFile(char number, char* buffer);
+    int readFPMCrcFromFile(char number, char* buffer);
+    void readMasterAddrFromFile(unsigned char* address);
+
+    // Refuses (7) a file whose module templates do not decode to their
+    // DataLength, or hold more than a template area; called before anything
+    // is written to the controller or a module.
+    static void checkFileData(CFileManager* fileManager);
+
+private:
+    // Sends the request the frame holds (after dropping what an earlier
+    // exchange left on the connection) and waits for its reply.
+    bool sendRequest(CMelkoFrame* frame);
+    bool exchange(CMelkoFrame* frame, unsigned long timeoutMs);
+    // A reply that decodes and comes from the address, into reply.
+    bool exchangeFrom(CMelkoFrame* frame, char address, unsigned long timeoutMs,
+                      CMelkoTele* reply);
+    // Reads one template block into reply; false after six replies in a
+    // row that were missing or wrong.
+    bool readBlock(unsigned char address, unsigned long dataAddress, int size, CMelkoTele* reply);
+    // Writes a block back; false when six attempts stayed without a reply.
+    bool echoBlock(unsigned char address, unsigned long dataAddress, const char* data, int size);
+    void restoreModule(unsigned char target, const char* templates, unsigned long count,
+                       const char* crc, std::string* wrongCrc);
+    // Logs the result and throws 9 when a module failed its CRC check.
+    void finishRestore(const std::string& wrongCrc);
+
+    std::vector<int> m_fpmList;
+    int m_masterAddress;
+    CMelkoNetwork* m_network;
+    CFileManager* m_fileManager;
+};
