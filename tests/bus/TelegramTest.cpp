@@ -1,0 +1,168 @@
+// Bus telegrams as they travel: building with stuffing, filler and checksum,
+// and the bounded decoding of replies.
+#include "bus/MelkoAction.h"
+#include "bus/MelkoFrame.h"
+#include "bus/MelkoParser.h"
+#include "bus/MelkoTele.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes wireOf(const CMelkoFrame& frame) {
+    std::vector<char> buffer(frame.getFrameSize());
+    EXPECT_TRUE(frame.getBuffer(buffer.data()));
+    return Bytes(buffer.begin(), buffer.end());
+}
+
+// The telegram of a frame, without the 4 header bytes.
+Bytes telegramOf(const CMelkoFrame& frame) {
+    Bytes wire = wireOf(frame);
+    return Bytes(wire.begin() + 4, wire.end());
+}
+
+CMelkoFrame frameHolding(const Bytes& telegram) {
+    CMelkoFrame frame;
+    EXPECT_TRUE(frame.setData(reinterpret_cast<const char*>(telegram.data()), telegram.size()));
+    return frame;
+}
+
+Bytes infoOf(const CMelkoTele& tele) {
+    const auto* info = reinterpret_cast<const unsigned char*>(tele.getInfoBytes());
+    return Bytes(info, info + tele.getInfoSize());
+}
+
+} // namespace
+
+TEST(BusTelegram, WorkedExamplesOnTheWire) {
+    CMelkoAction action;
+    CMelkoFrame ident;
+    action.buildIdentRequest(&ident, static_cast<char>(0xC1));
+    EXPECT_EQ(wireOf(ident), (Bytes{0x01, 0x01, 0x07, 0x00, 0x02, 0xC1, 0x02, 0xF0, 0x00, 0x4D, 0x03}));
+
+    // The function code 0x03 travels stuffed, and the inserted DLE counts
+    // in the checksum: 0xC2 + 0x10 + 0x03 + 0xF0 + 0x01 + 0x80 = 0x246.
+    CMelkoFrame read;
+    action.buildReadDataMsg(&read, static_cast<char>(0xC2), 0x000100, 128);
+    EXPECT_EQ(telegramOf(read),
+              (Bytes{0x02, 0xC2, 0x10, 0x03, 0xF0, 0x00, 0x01, 0x00, 0x00, 0x80, 0xBA, 0x03}));
+
+    // Configuration writes whose checksum would be 0x03 or 0x10 get a
+    // filler DLE and a checksum of 0xF3 or 0x00 (body sum before it: 0x12).
+    CMelkoFrame fillerF3;
+    const char toF3[] = {0, 0, 0, 0, static_cast<char>(0xEB)};
+    action.buildWriteCfgMsg(&fillerF3, static_cast<char>(0xC1), toF3, 5);
+    EXPECT_EQ(telegramOf(fillerF3), (Bytes{0x02, 0xC1, 0x60, 0xF0, 0x01, 0, 0, 0, 0, 0xEB, 0x10, 0xF3, 0x03}));
+    CMelkoFrame filler00;
+    const char to00[] = {0, 0, 0, 0, static_cast<char>(0xDE)};
+    action.buildWriteCfgMsg(&filler00, static_cast<char>(0xC1), to00, 5);
+    EXPECT_EQ(telegramOf(filler00), (Bytes{0x02, 0xC1, 0x60, 0xF0, 0x01, 0, 0, 0, 0, 0xDE, 0x10, 0x00, 0x03}));
+
+    CMelkoFrame progMode;
+    action.buildProgModeMsg(&progMode, static_cast<char>(0xFF), false);
+    EXPECT_EQ(telegramOf(progMode), (Bytes{0x02, 0xFF, 0x08, 0xF0, 0x09, 0x03}));
+}
+
+TEST(BusTelegram, EveryBuiltWriteDecodesBackToItsBody) {
+    std::mt19937 random(7);
+    CMelkoAction action;
+    CMelkoParser parser;
+    for (int round = 0; round < 2000; ++round) {
+        const int length = static_cast<int>(random() % 129);
+        std::vector<char> data(static_cast<size_t>(length) + 1);
+        for (char& byte : data) {
+            // Control bytes often, so stuffing and filler are exercised.
+            byte = static_cast<char>(random() % 3 == 0 ? 0x03 + 0x0D * (random() % 2) : random());
+        }
+        const unsigned long address = random() & 0xFFFFFF;
+        const char destination = static_cast<char>(0xC1 + random() % 8);
+        CMelkoFrame frame;
+        action.buildWriteDataMsg(&frame, destination, address, data.data(), length);
+        const Bytes telegram = telegramOf(frame);
+        ASSERT_LE(telegram.size(), CMelkoFrame::MAX_DATA_LENGTH);
+
+        unsigned char sum = 0;
+        for (size_t i = 1; i + 1 < telegram.size(); ++i) {
+            sum = static_cast<unsigned char>(sum + telegram[i]);
+        }
+        EXPECT_TRUE(sum == 0x00 || sum == 0xF3) << "round " << round;
+        const unsigned char checksum = telegram[telegram.size() - 2];
+        EXPECT_TRUE(checksum != 0x03 && checksum != 0x10);
+        EXPECT_EQ(telegram.back(), 0x03);
+
+        CMelkoTele tele;
+        ASSERT_EQ(parser.getTele(&frame, &tele), 5 + length) << "round " << round;
+        EXPECT_EQ(static_cast<unsigned char>(tele.getDestination()), static_cast<unsigned char>(destination));
+        EXPECT_EQ(tele.getFunction(), 0x04);
+        EXPECT_EQ(static_cast<unsigned char>(tele.getSource()), 0xF0);
+        Bytes expected{static_cast<unsigned char>(address), static_cast<unsigned char>(address >> 8),
+                       static_cast<unsigned char>(address >> 16), 0, static_cast<unsigned char>(length)};
+        expected.insert(expected.end(), data.begin(), data.begin() + length);
+        EXPECT_EQ(infoOf(tele), expected);
+    }
+}
+
+TEST(BusTelegram, DecodingStaysInsideTheBlock) {
+    CMelkoParser parser;
+    char stuffed[] = {0x02, static_cast<char>(0xC1), 0x10, 0x10, 0x10, 0x03, 0x20, 0x03};
+    EXPECT_EQ(parser.removeDLE(stuffed, sizeof(stuffed)), 5);
+    EXPECT_EQ(Bytes(stuffed, stuffed + 5), (Bytes{0x02, 0xC1, 0x10, 0x03, 0x20}));
+
+    // Sums of 0xF3 pass, every other non-zero sum fails.
+    const char sumF3[] = {0x02, static_cast<char>(0xF3), 0x03};
+    const char sum01[] = {0x02, 0x01, 0x03};
+    EXPECT_TRUE(parser.checkCRC(sumF3, 3));
+    EXPECT_FALSE(parser.checkCRC(sum01, 3));
+
+    // Replies that must fail without touching the telegram: no ETX in the
+    // block (the bytes after it are not looked at), a lone DLE at the end,
+    // a bad checksum, fewer than 5 bytes, an empty block.
+    const Bytes bad[] = {{0x02, 0xF0, 0x02, 0xC1, 0x4D},
+                         {0x02, 0xF0, 0x02, 0xC1, 0x4D, 0x10},
+                         {0x02, 0xF0, 0x02, 0xC1, 0x00, 0x4E, 0x03},
+                         {0x02, 0x00, 0x03},
+                         {}};
+    for (const Bytes& telegram : bad) {
+        CMelkoFrame frame = frameHolding(telegram);
+        CMelkoTele tele;
+        tele.setSource(0x11);
+        EXPECT_EQ(parser.getTele(&frame, &tele), -1) << telegram.size();
+        EXPECT_EQ(tele.getSource(), 0x11);
+        EXPECT_EQ(tele.getInfoSize(), 0);
+    }
+
+    CMelkoFrame reply = frameHolding({0x02, 0xF0, 0x02, 0xC1, 0x00, 0x4D, 0x03, 0x77});
+    CMelkoTele tele;
+    EXPECT_EQ(parser.getTele(&reply, &tele), 1);
+    EXPECT_EQ(static_cast<unsigned char>(tele.getSource()), 0xC1);
+}
+
+TEST(BusFrame, HeaderLengthAndCapacity) {
+    CMelkoFrame frame;
+    const char header[] = {0x01, 0x01, 0x0B, 0x00};
+    frame.setHeader(header);
+    EXPECT_EQ(frame.getDataLength(), 11);
+    const char negative[] = {0x01, 0x01, 0x00, static_cast<char>(0x80)};
+    frame.setHeader(negative);
+    EXPECT_LT(frame.getDataLength(), 0);
+    EXPECT_FALSE(frame.getBuffer(nullptr));
+
+    std::vector<char> tooLarge(521, 0x55);
+    CMelkoFrame full = frameHolding({1, 2, 3});
+    EXPECT_FALSE(full.setData(tooLarge.data(), tooLarge.size()));
+    EXPECT_EQ(wireOf(full), (Bytes{0x01, 0x00, 0x03, 0x00, 1, 2, 3}));
+
+    CMelkoTele tele;
+    std::vector<char> block(62990, 0x11);
+    tele.appendInfoBytes(block.data(), 62990);
+    tele.appendInfoBytes(block.data(), 10);
+    EXPECT_EQ(tele.getInfoSize(), 62990);
+    tele.appendInfoBytes(block.data(), 9);
+    EXPECT_EQ(tele.getInfoSize(), 62999);
+}
