@@ -1,31 +1,44 @@
 #!/usr/bin/env bash
-# Backs up the bundled controller simulator into demo/site.bak and restores
-# that file into it: the tool's main job, without hardware.
+# The tool's main job without hardware: backs up the bundled simulator (a
+# controller of interface version 107 with three finger print modules) into
+# demo/site.bak, then restores that file into a second simulator whose
+# modules are blank, and shows that the modules now hold the file's
+# templates. Real time, with the tool's fixed pauses: about four minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-status=0
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target TursaBackupCmd tursa-sim
 
-address=127.0.0.1
 password=service
-state=$(mktemp -d)
+site=$(mktemp -d)
+spare=$(mktemp -d)
 mkdir -p demo
-trap 'kill "${SIM_PID:-}" 2>/dev/null || true; rm -rf "$state"' EXIT
+trap 'kill "${SITE_PID:-}" "${SPARE_PID:-}" 2>/dev/null || true; rm -rf "$site" "$spare"' EXIT
 source scripts/sim.sh
-start_sim build "$address" "$state" --password "$password"
+start_sim build 127.0.0.1 "$site" --password "$password" --fpms 1,2,3 --seed 1
+SITE_PID=$SIM_PID
 
-echo "== backup of the controller at $address into demo/site.bak"
-build/TursaBackupCmd --backup --ip-address "$address" --password "$password" \
+echo "== backup of the site at 127.0.0.1 into demo/site.bak (verbosity 3)"
+status=0
+build/TursaBackupCmd --backup --ip-address 127.0.0.1 --password "$password" \
     --file-name demo/site.bak --verbose 3 || status=$?
-echo "exit status ${status:-0}"
+echo "exit status $status"
 echo "== demo/site.bak (values cut at 60 characters)"
 cut -c1-60 demo/site.bak
 
+start_sim build 127.0.0.2 "$spare" --password "$password" --fpms 1,2,3 --seed 2 --blank-fpms
+SPARE_PID=$SIM_PID
+echo "== restore of demo/site.bak into the replacement at 127.0.0.2 (blank modules)"
 status=0
-echo "== restore of demo/site.bak into the controller"
-build/TursaBackupCmd --restore --ip-address "$address" --password "$password" \
+build/TursaBackupCmd --restore --ip-address 127.0.0.2 --password "$password" \
     --file-name demo/site.bak --verbose 3 || status=$?
-echo "exit status ${status:-0}"
+echo "exit status $status (0: every module passed its CRC check)"
+for n in 1 2 3; do
+    if cmp -s "$site/fpm$n.bin" "$spare/fpm$n.bin"; then
+        echo "FPM $n: templates equal the site's"
+    else
+        echo "FPM $n: templates DIFFER from the site's"
+    fi
+done

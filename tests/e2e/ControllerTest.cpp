@@ -1,6 +1,7 @@
 // The real tool against the controller simulator, each test on its own
 // loopback address, with the tool's pauses and time-outs compressed by
 // libfaketime.
+#include "e2e/BackupFile.h"
 #include "e2e/ToolRun.h"
 #include "support/Loopback.h"
 #include "support/Process.h"
@@ -24,19 +25,6 @@ namespace {
 
 const char* const SET_NAMES[] = {"UserManagerConfig", "ConfigManager", "DayLightConfig",
                                  "SystemTimeConfig"};
-
-// The order in which a backup lists its lines: the keys are written in the
-// order Global.Version, then length and data of sets 0 to 3, and listed as
-// their search tree is walked (node, greater keys, smaller keys).
-const char* const LISTING_ORDER[] = {"Global.Version",
-                                     "UserManagerConfig.DataLength",
-                                     "UserManagerConfig.Data",
-                                     "SystemTimeConfig.DataLength",
-                                     "SystemTimeConfig.Data",
-                                     "ConfigManager.DataLength",
-                                     "DayLightConfig.DataLength",
-                                     "DayLightConfig.Data",
-                                     "ConfigManager.Data"};
 
 std::string hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -70,6 +58,7 @@ protected:
     std::unique_ptr<testsupport::SimProcess> startSim(std::vector<std::string> args,
                                                       const std::string& name = "sim") {
         auto sim = std::make_unique<testsupport::SimProcess>();
+        args.insert(args.end(), {"--fpms", "1"});
         EXPECT_TRUE(sim->start(address, args, dir.file(name))) << "simulator not ready";
         return sim;
     }
@@ -90,23 +79,13 @@ protected:
         return sets;
     }
 
-    // The backup file a run against these data sets must write, made with an
-    // independent Base64 encoder.
-    static std::string expectedFile(int version, std::map<std::string, std::string> sets) {
-        std::map<std::string, std::string> values{{"Global.Version", std::to_string(version)}};
-        for (auto& [name, bytes] : sets) {
-            values[name + ".DataLength"] = std::to_string(bytes.size());
-            if (!bytes.empty()) {
-                values[name + ".Data"] = e2e::base64(bytes);
-            }
-        }
-        std::string text;
-        for (const char* key : LISTING_ORDER) {
-            if (values.count(key)) {
-                text += std::string(key) + "=" + values[key] + "\n";
-            }
-        }
-        return text + "\n";
+    // The backup file a run against these data sets and the simulator's
+    // one module must write.
+    static std::string expectedFile(int version, const std::map<std::string, std::string>& sets,
+                                    const testsupport::SimProcess& sim) {
+        return e2e::expectedBackup(
+            version, sets, 0xC0,
+            {{1, {sim.fpmTemplates(1), sim.fpmConfig(1), sim.fpmCrc(1)}}});
     }
 
     static bool sentAny(const std::vector<std::string>& frames, const std::string& prefix) {
@@ -136,8 +115,11 @@ TEST_F(E2eController, BackupAndRestoreWithLoginAtVersion107) {
     }
     expectedLines.insert(expectedLines.end(),
                          {"Backup of the controller finished.", "Controller backup finished."});
-    EXPECT_EQ(splitLines(backup.out), expectedLines);
-    EXPECT_EQ(testsupport::readFile(backupFile), expectedFile(107, original));
+    const auto lines = splitLines(backup.out);
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + expectedLines.size()),
+              expectedLines);
+    EXPECT_EQ(testsupport::readFile(backupFile), expectedFile(107, original, *source));
+    const std::string expectedBackupFile = testsupport::readFile(backupFile);
     struct stat info;
     ASSERT_EQ(stat(backupFile.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
@@ -164,7 +146,9 @@ TEST_F(E2eController, BackupAndRestoreWithLoginAtVersion107) {
     }
     restoreLines.insert(restoreLines.end(), {"Restore of the controller data finished",
                                              "Controller restore finished."});
-    EXPECT_EQ(splitLines(restore.out), restoreLines);
+    const auto restored = splitLines(restore.out);
+    EXPECT_EQ(std::vector<std::string>(restored.begin(), restored.begin() + restoreLines.size()),
+              restoreLines);
     EXPECT_EQ(dataSets(*target), original);
     const auto frames = target->frames(11574);
     ASSERT_EQ(frames.size(), 7u);
@@ -174,7 +158,7 @@ TEST_F(E2eController, BackupAndRestoreWithLoginAtVersion107) {
                                             littleEndian32(bytes.size()) + bytes));
     }
     EXPECT_EQ(frames.back(), frameLine("\x01\x03\x00"s));
-    EXPECT_EQ(testsupport::readFile(backupFile), expectedFile(107, original))
+    EXPECT_EQ(testsupport::readFile(backupFile), expectedBackupFile)
         << "a restore leaves the file as it was";
 }
 
@@ -187,7 +171,7 @@ TEST_F(E2eController, Version106NeedsNoPasswordAndEmptySetsRoundTrip) {
     EXPECT_EQ(backup.out + backup.err, "");
     EXPECT_FALSE(sentAny(source->frames(11574), "01 09"));
     const std::string file = testsupport::readFile(backupFile);
-    EXPECT_EQ(file, expectedFile(106, original));
+    EXPECT_EQ(file, expectedFile(106, original, *source));
     EXPECT_NE(file.find("ConfigManager.DataLength=0\n"), std::string::npos);
     source.reset();
 
@@ -277,7 +261,7 @@ TEST_F(E2eController, SlowButCompleteRepliesSucceed) {
     const auto original = dataSets(*sim);
     auto result = tool("--backup", "pw", 1);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(testsupport::readFile(backupFile), expectedFile(107, original));
+    EXPECT_EQ(testsupport::readFile(backupFile), expectedFile(107, original, *sim));
 }
 
 TEST_F(E2eController, RestoreRefusesBadFilesBeforeSendingData) {
@@ -345,12 +329,13 @@ TEST_F(E2eController, RestoreRefusalAndSilence) {
 }
 
 TEST_F(E2eController, PasswordIsNotShownInTheProcessList) {
-    // The tool pauses two seconds after connecting: time enough to look.
+    // The tool pauses 70 s (3.5 s under the compressed clock) before it
+    // opens the bus: time enough to look.
     auto sim = startSim({"--password", "hidden-word"});
     testsupport::Process process;
     process.start(
-        {TURSA_TOOL_BIN, "-b", "-i", address, "--password", "hidden-word", "-f", backupFile}, {},
-        dir.file("p.out"), dir.file("p.err"));
+        {TURSA_TOOL_BIN, "-b", "-i", address, "--password", "hidden-word", "-f", backupFile},
+        e2e::compressedTime(), dir.file("p.out"), dir.file("p.err"));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const std::string cmdline =
         testsupport::readFile("/proc/" + std::to_string(process.pid()) + "/cmdline");

@@ -1,0 +1,470 @@
+// Complete runs of the real tool against the simulated controller with its
+// modules behind the bus gateway, under compressed time: what lands in the
+// file and in the modules, the telegrams on the bus, the pauses on the
+// simulator's clock, and the exit status of every way a run can fail.
+#include "e2e/BackupFile.h"
+#include "e2e/ToolRun.h"
+#include "support/Loopback.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+
+using e2e::Module;
+using e2e::runTool;
+using e2e::splitLines;
+using testsupport::readFile;
+
+namespace {
+
+const char* const SET_NAMES[] = {"UserManagerConfig", "ConfigManager", "DayLightConfig",
+                                 "SystemTimeConfig"};
+const int SPEEDUP = 20; // the tool's clock runs this much faster under libfaketime
+const int TEMPLATE_BLOCKS = 485;
+
+// A bus telegram as the simulator logged it, decoded by the test itself.
+struct Telegram {
+    int destination = -1;
+    int function = -1;
+    std::string info;
+    std::string line; // the whole frame as logged
+
+    long dataAddress() const {
+        if (info.size() < 3) {
+            return -1;
+        }
+        auto byte = [&](int i) { return static_cast<long>(static_cast<unsigned char>(info[i])); };
+        return byte(0) | byte(1) << 8 | byte(2) << 16;
+    }
+    bool operator==(const Telegram& other) const { return line == other.line; }
+};
+
+std::string fromHex(const std::string& line) {
+    std::istringstream in(line);
+    std::string bytes;
+    for (std::string pair; in >> pair;) {
+        bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
+    }
+    return bytes;
+}
+
+Telegram decode(const std::string& line) {
+    const std::string frame = fromHex(line);
+    std::string body;
+    for (size_t i = 5; i < frame.size() && frame[i] != 0x03; ++i) {
+        body += frame[i] == 0x10 ? frame[++i] : frame[i];
+    }
+    Telegram telegram;
+    telegram.line = line;
+    if (body.size() >= 4) {
+        telegram.destination = static_cast<unsigned char>(body[0]);
+        telegram.function = static_cast<unsigned char>(body[1]);
+        telegram.info = body.substr(3, body.size() - 4); // without the checksum
+    }
+    return telegram;
+}
+
+// A repeated request (a retry after a missing reply) counts once.
+std::vector<Telegram> busTelegrams(const testsupport::SimProcess& sim) {
+    std::vector<Telegram> telegrams;
+    for (const std::string& line : sim.frames(testsupport::SimProcess::kBusPort)) {
+        Telegram telegram = decode(line);
+        if (telegrams.empty() || !(telegrams.back() == telegram)) {
+            telegrams.push_back(telegram);
+        }
+    }
+    return telegrams;
+}
+
+std::vector<std::string> shape(const std::vector<Telegram>& telegrams) {
+    std::vector<std::string> result;
+    char text[32];
+    for (const Telegram& telegram : telegrams) {
+        snprintf(text, sizeof(text), "%02x:%02x", telegram.destination, telegram.function);
+        result.push_back(text);
+    }
+    return result;
+}
+
+int countOf(const std::vector<Telegram>& telegrams, int destination, int function) {
+    return static_cast<int>(std::count_if(telegrams.begin(), telegrams.end(), [&](const Telegram& t) {
+        return t.destination == destination && t.function == function;
+    }));
+}
+
+// The closing phase: programming mode off three times, then the bus reset to all modules.
+std::vector<std::string> closingPhase() {
+    return {"ff:08", "ff:08", "ff:08", "cf:01"};
+}
+
+bool endsWith(const std::vector<std::string>& all, const std::vector<std::string>& tail) {
+    return all.size() >= tail.size() && std::equal(tail.begin(), tail.end(), all.end() - tail.size());
+}
+
+class E2eBus : public ::testing::Test {
+protected:
+    std::string address = testsupport::reserveLoopbackAddress();
+    testsupport::TempDir dir;
+    std::string backupFile = dir.file("site.bak");
+
+    void SetUp() override { ASSERT_FALSE(address.empty()) << "no free loopback address"; }
+
+    std::unique_ptr<testsupport::SimProcess> startSim(std::vector<std::string> args,
+                                                      const std::string& name) {
+        auto sim = std::make_unique<testsupport::SimProcess>();
+        args.insert(args.end(), {"--password", "pw"});
+        EXPECT_TRUE(sim->start(address, args, dir.file(name))) << "simulator not ready";
+        return sim;
+    }
+
+    e2e::ToolResult tool(const std::string& task, int verbosity, std::vector<std::string> extra = {},
+                         const std::string& password = "pw") {
+        std::vector<std::string> args = {task, "-i", address, "-p", password, "-f", backupFile,
+                                         "-v", std::to_string(verbosity)};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return runTool(args, dir.path(), true, 240000);
+    }
+
+    static std::map<std::string, std::string> dataSets(const testsupport::SimProcess& sim) {
+        std::map<std::string, std::string> sets;
+        for (const char* name : SET_NAMES) {
+            sets[name] = sim.dataSet(name);
+        }
+        return sets;
+    }
+
+    static Module module(const testsupport::SimProcess& sim, int number) {
+        return {sim.fpmTemplates(number), sim.fpmConfig(number), sim.fpmCrc(number)};
+    }
+
+    static std::map<int, Module> modules(const testsupport::SimProcess& sim,
+                                         std::vector<int> numbers) {
+        std::map<int, Module> result;
+        for (int number : numbers) {
+            result[number] = module(sim, number);
+        }
+        return result;
+    }
+
+    std::string fileValue(const std::string& key) {
+        auto entries = e2e::parseBackup(readFile(backupFile));
+        return entries.count(key) ? entries[key] : "<absent>";
+    }
+};
+
+// Milliseconds on the simulator's clock between the first event containing
+// `from` and the first later one containing `to`.
+long gapMs(const std::vector<testsupport::SimEvent>& events, int fromPort,
+           const std::string& from, int toPort, const std::string& to, size_t start = 0) {
+    for (size_t i = start; i < events.size(); ++i) {
+        if (events[i].port == fromPort && events[i].what.find(from) != std::string::npos) {
+            for (size_t j = i + 1; j < events.size(); ++j) {
+                if (events[j].port == toPort && events[j].what.find(to) != std::string::npos) {
+                    return static_cast<long>(events[j].ms - events[i].ms);
+                }
+            }
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST_F(E2eBus, FullBackupOfEightModules) {
+    auto sim = startSim({"--fpms", "1,2,3,4,5,6,7,8", "--seed", "11"}, "sim");
+    auto result = tool("--backup", 4);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const std::vector<int> all = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(readFile(backupFile), e2e::expectedBackup(107, dataSets(*sim), 0xC0, modules(*sim, all)));
+
+    std::vector<std::string> lines = splitLines(result.out);
+    ASSERT_GT(lines.size(), 12u);
+    std::vector<std::string> busLines(lines.begin() + 12, lines.end());
+    std::vector<std::string> expectedLines = {"Start finger print backup."};
+    for (int number : all) {
+        expectedLines.push_back("Backup finger prints from fpm " + std::to_string(number));
+        expectedLines.push_back("Backup finger prints from fpm " + std::to_string(number) + " finished.");
+    }
+    expectedLines.insert(expectedLines.end(), {"Backup of the FPMs finished.",
+                                               "Finger print backup finished.", "Reset melko bus..."});
+    EXPECT_EQ(busLines, expectedLines);
+
+    // Lookup, programming mode, per module CompDB, every block read and
+    // echoed with the bytes read, configuration, CRC, then the closing phase.
+    const auto telegrams = busTelegrams(*sim);
+    const auto frames = sim->frames(testsupport::SimProcess::kBusPort);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames[0], "01 01 07 00 02 c1 02 f0 00 4d 03");
+    std::vector<std::string> expectedShape;
+    for (int number : all) {
+        expectedShape.push_back("c" + std::to_string(number) + ":02");
+    }
+    expectedShape.insert(expectedShape.end(), {"ff:07", "ff:07", "ff:07"});
+    for (int number : all) {
+        const std::string module = "c" + std::to_string(number);
+        expectedShape.push_back(module + ":71");
+        for (int block = 0; block < TEMPLATE_BLOCKS; ++block) {
+            expectedShape.push_back(module + ":03");
+            expectedShape.push_back(module + ":04");
+        }
+        expectedShape.insert(expectedShape.end(), {module + ":5e", module + ":06"});
+    }
+    const auto closing = closingPhase();
+    expectedShape.insert(expectedShape.end(), closing.begin(), closing.end());
+    ASSERT_EQ(shape(telegrams), expectedShape);
+
+    const std::string fpm2 = sim->fpmTemplates(2);
+    size_t index = 8 + 3 + (1 + 2 * TEMPLATE_BLOCKS + 2) + 1; // first read of FPM 2
+    EXPECT_NE(telegrams[index].line.find(" 02 c2 10 03 f0 00 00 10 03 00 80 "), std::string::npos)
+        << "stuffed function byte and address: " << telegrams[index].line;
+    for (int block = 0; block < TEMPLATE_BLOCKS; ++block, index += 2) {
+        const long offset = 128L * block;
+        const int size = block == TEMPLATE_BLOCKS - 1 ? 48 : 128;
+        ASSERT_EQ(telegrams[index].dataAddress(), 0x30000 + offset);
+        ASSERT_EQ(static_cast<unsigned char>(telegrams[index].info[4]), size);
+        ASSERT_EQ(telegrams[index + 1].dataAddress(), 0x30000 + offset);
+        ASSERT_EQ(telegrams[index + 1].info.substr(5), fpm2.substr(offset, size)) << "block " << block;
+    }
+    for (int number : all) {
+        EXPECT_FALSE(sim->fpmProgMode(number)) << number;
+    }
+
+    // The pauses, measured by the simulator: 2 s after connecting to the
+    // controller, 70 s before the bus connection, 5 s after it, 500 ms
+    // after each programming-mode telegram, 2 s after each template transfer.
+    const auto events = sim->events();
+    const int data = testsupport::SimProcess::kDataPort;
+    const int bus = testsupport::SimProcess::kBusPort;
+    const long tolerance = 10;
+    EXPECT_GE(gapMs(events, data, "open", data, "frame"), 2000 / SPEEDUP - tolerance);
+    EXPECT_GE(gapMs(events, data, "close", bus, "open"), 70000 / SPEEDUP - tolerance);
+    EXPECT_GE(gapMs(events, bus, "open", bus, "frame"), 5000 / SPEEDUP - tolerance);
+    EXPECT_GE(gapMs(events, bus, " 02 ff 07 f0", bus, " 02 ff 07 f0"),
+              500 / SPEEDUP - tolerance);
+    EXPECT_GE(gapMs(events, bus, " 02 c1 04 f0 00 f2 10 03 00 30 ", bus, " 02 c1 5e f0"),
+              2000 / SPEEDUP - tolerance);
+}
+
+TEST_F(E2eBus, MasterModeBackupRestoresOntoEveryModule) {
+    auto source = startSim({"--fpms", "1,2,3,4", "--seed", "5"}, "source");
+    auto backup = tool("--backup", 1, {"--fpm-from", "3"});
+    ASSERT_EQ(backup.status, 0) << backup.err;
+    const Module master = module(*source, 3);
+    EXPECT_EQ(readFile(backupFile), e2e::expectedBackup(107, dataSets(*source), 0xC3, {{3, master}}));
+    for (const Telegram& telegram : busTelegrams(*source)) {
+        EXPECT_TRUE(telegram.function == 0x02 || telegram.destination >= 0xC3) << telegram.line;
+        EXPECT_FALSE(telegram.destination == 0xC4 && telegram.function != 0x02) << telegram.line;
+    }
+    source.reset();
+
+    auto target = startSim({"--fpms", "1,2,4", "--seed", "6", "--blank-fpms"}, "target");
+    auto restore = tool("--restore", 2);
+    ASSERT_EQ(restore.status, 0) << restore.err;
+    EXPECT_EQ(splitLines(restore.out),
+              (std::vector<std::string>{"Restore of the controller data finished",
+                                        "Warning: The FPM 3 does only exists in the file.",
+                                        "FPM configuration not restored.",
+                                        "Restore of the FPM data finished"}));
+    for (int number : {1, 2, 4}) {
+        EXPECT_EQ(target->fpmTemplates(number), master.templates) << number;
+        EXPECT_EQ(target->fpmCrc(number), master.crc) << number;
+    }
+    const auto telegrams = busTelegrams(*target);
+    EXPECT_EQ(countOf(telegrams, 0xCF, 0x04), TEMPLATE_BLOCKS);
+    EXPECT_EQ(countOf(telegrams, 0xC1, 0x04) + countOf(telegrams, 0xC2, 0x04), 0);
+    for (int module : {0xC1, 0xC2, 0xC4}) {
+        EXPECT_EQ(countOf(telegrams, module, 0x5A), 1) << module;
+        EXPECT_EQ(countOf(telegrams, module, 0x06), 1) << module;
+    }
+    const auto events = target->events();
+    const int bus = testsupport::SimProcess::kBusPort;
+    EXPECT_GE(gapMs(events, bus, " 02 c4 5a f0", bus, " 02 cf 04 f0"),
+              20000 / SPEEDUP - 10);
+}
+
+TEST_F(E2eBus, RestoreOfEveryModuleAndOfOneModule) {
+    // Configurations whose write telegram needs a filler before the checksum.
+    auto source = startSim({"--fpms", "1,2,3", "--seed", "21", "--fpm-config", "1:00000000eb",
+                            "--fpm-config", "2:00000000de", "--fpm-config", "3:00000000de"},
+                           "source");
+    ASSERT_EQ(tool("--backup", 1).status, 0);
+    const auto original = modules(*source, {1, 2, 3});
+    source.reset();
+
+    auto target = startSim({"--fpms", "1,2,3", "--seed", "22"}, "target");
+    auto restore = tool("--restore", 4);
+    ASSERT_EQ(restore.status, 0) << restore.err;
+    for (int number : {1, 2, 3}) {
+        EXPECT_EQ(target->fpmTemplates(number), original.at(number).templates) << number;
+        EXPECT_EQ(target->fpmConfig(number), original.at(number).config) << number;
+        EXPECT_FALSE(target->fpmProgMode(number));
+    }
+    const auto lines = splitLines(restore.out);
+    for (const char* line : {"Start finger print restore.", "Restore finger prints to c2",
+                             "Restore finger prints to c2 finished.", "Restore of the FPM data finished",
+                             "Finger print restore finished.", "Reset melko bus..."}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+    }
+    const auto frames = target->frames(testsupport::SimProcess::kBusPort);
+    EXPECT_NE(std::find(frames.begin(), frames.end(),
+                        "01 01 0d 00 02 c1 60 f0 01 00 00 00 00 eb 10 f3 03"), frames.end());
+    EXPECT_NE(std::find(frames.begin(), frames.end(),
+                        "01 01 0d 00 02 c2 60 f0 01 00 00 00 00 de 10 00 03"), frames.end());
+    const auto events = target->events();
+    const int bus = testsupport::SimProcess::kBusPort;
+    EXPECT_GE(gapMs(events, bus, " 02 c2 5a f0", bus, "frame"), 10000 / SPEEDUP - 10)
+        << "10 s after a clean";
+    target.reset();
+
+    // Module 2 of the file onto module 3, onto every module, and module 1
+    // onto module 3, whose configuration then does not fit module 1's CRC.
+    auto single = startSim({"--fpms", "1,2,3", "--seed", "23", "--blank-fpms", "--fpm-config",
+                            "1:00000000de", "--fpm-config", "2:00000000de", "--fpm-config",
+                            "3:00000000de"},
+                           "single");
+    auto twoToThree = tool("--restore", 1, {"--fpm-only", "--fpm-from", "2", "--fpm-to", "3"});
+    EXPECT_EQ(twoToThree.status, 0) << twoToThree.err;
+    EXPECT_EQ(single->fpmTemplates(3), original.at(2).templates);
+    EXPECT_EQ(single->fpmTemplates(1), std::string(62000, '\xff')) << "only module 3 was written";
+
+    auto twoToAll = tool("--restore", 1, {"--fpm-only", "--fpm-from", "2"});
+    EXPECT_EQ(twoToAll.status, 0) << twoToAll.err;
+    for (int number : {1, 2, 3}) {
+        EXPECT_EQ(single->fpmTemplates(number), original.at(2).templates) << number;
+    }
+
+    auto oneToThree = tool("--restore", 2, {"--fpm-only", "--fpm-from", "1", "--fpm-to", "3"});
+    EXPECT_EQ(oneToThree.status, 9);
+    EXPECT_EQ(splitLines(oneToThree.out),
+              (std::vector<std::string>{"FPM 3 has the wrong CRC.", "One ore more FPM has a wrong CRC. [3]"}));
+    EXPECT_EQ(oneToThree.err, "");
+}
+
+TEST_F(E2eBus, BackupFailuresKeepTheEarlierFileAndCloseTheBus) {
+    struct Case {
+        std::vector<std::string> simArgs;
+        std::vector<std::string> toolArgs;
+        int status;
+        std::string message;
+        std::string fpm1Length; // FPM1.DataLength in the .partial
+    };
+    const std::vector<Case> cases = {
+        {{"--fpms", "none"}, {}, 15, "No FPM found.", "<absent>"},
+        {{"--fpms", "1,2,3"}, {"--fpm-from", "5"}, 17, "Unkown source FPM.", "<absent>"},
+        // Block 10 of FPM 1 is asked for six times in vain.
+        {{"--fpms", "1", "--bus-fault", "noreply:3:10:6"}, {}, 11, "Network unreachable.", "1152"},
+        // The echo of block 10 stays without a reply six times.
+        {{"--fpms", "1", "--bus-fault", "noreply:4:10:6"}, {}, 11, "Network unreachable.", "1280"},
+    };
+    const std::string previous = "Global.Version=107\nprevious=site\n\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message + " " + std::to_string(c.status));
+        testsupport::writeFile(backupFile, previous);
+        std::remove((backupFile + ".partial").c_str());
+        auto sim = startSim(c.simArgs, "sim-" + std::to_string(&c - cases.data()));
+        auto result = tool("--backup", 1, c.toolArgs);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err, c.message + "\nPartial backup kept in " + backupFile + ".partial\n");
+        EXPECT_EQ(readFile(backupFile), previous);
+        const auto partial = e2e::parseBackup(readFile(backupFile + ".partial"));
+        EXPECT_EQ(partial.count("SystemTimeConfig.DataLength"), 1u) << "the controller's data is kept";
+        EXPECT_EQ(partial.count("FPM1.DataLength") ? partial.at("FPM1.DataLength") : "<absent>",
+                  c.fpm1Length);
+        EXPECT_TRUE(endsWith(shape(busTelegrams(*sim)), closingPhase()));
+        EXPECT_EQ(sim->events().back().what, "close") << "the tool closed the bus connection";
+    }
+}
+
+TEST_F(E2eBus, BackupStoresOnlyBytesReadFromTheModule) {
+    // Replies that fail their checksum, come from another module, carry
+    // another byte count, arrive after the time-out, announce more than a
+    // frame holds or a negative length: each is asked for again, and the
+    // file still holds exactly the module's bytes.
+    auto sim = startSim({"--fpms", "2", "--bus-fault", "badsum:3:5", "--bus-fault", "wrongsrc:3:9",
+                         "--bus-fault", "count:3:14", "--bus-fault", "late:3:20:300", "--bus-fault",
+                         "oversize:3:30", "--bus-fault", "negative:3:40", "--bus-fault", "noreply:3:50:5"},
+                        "sim");
+    auto result = tool("--backup", 1);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFile(backupFile), e2e::expectedBackup(107, dataSets(*sim), 0xC0, modules(*sim, {2})));
+    EXPECT_GE(countOf(busTelegrams(*sim), 0xC2, 0x03), TEMPLATE_BLOCKS);
+}
+
+TEST_F(E2eBus, BusConnectionFailures) {
+    auto refusing = startSim({"--refuse-bus"}, "refusing");
+    auto refused = tool("--backup", 1);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "Could not open network connection.\nPartial backup kept in " + backupFile +
+                               ".partial\n");
+    refusing.reset();
+
+    // The gateway closes the connection in the middle of a reply frame: the
+    // module work and the closing phase both fail to send.
+    auto closing = startSim({"--fpms", "1", "--bus-fault", "close:3:20:6"}, "closing");
+    auto cut = tool("--backup", 1);
+    EXPECT_EQ(cut.status, 11);
+    EXPECT_EQ(cut.err.rfind("Network unreachable.\n", 0), 0u) << cut.err;
+    EXPECT_FALSE(e2e::exists(backupFile));
+}
+
+TEST_F(E2eBus, RestoreFailures) {
+    auto source = startSim({"--fpms", "1,2,3"}, "source");
+    ASSERT_EQ(tool("--backup", 1).status, 0);
+    const std::string good = readFile(backupFile);
+    source.reset();
+
+    auto target = startSim({"--fpms", "1,2,3", "--seed", "31"}, "target");
+    const auto before = modules(*target, {1, 2, 3});
+    auto noDestination = tool("--restore", 1, {"--fpm-only", "--fpm-from", "2", "--fpm-to", "7"});
+    EXPECT_EQ(noDestination.status, 18);
+    EXPECT_EQ(noDestination.err, "Destination FPM not found.\n");
+    auto noSource = tool("--restore", 1, {"--fpm-only", "--fpm-from", "6"});
+    EXPECT_EQ(noSource.status, 17);
+    EXPECT_EQ(noSource.err, "Unkown source FPM.\n");
+    auto telegrams = busTelegrams(*target);
+    EXPECT_TRUE(std::none_of(telegrams.begin(), telegrams.end(), [](const Telegram& t) {
+        return t.function == 0x04 || t.function == 0x5A;
+    })) << "nothing written, nothing cleaned";
+    EXPECT_EQ(countOf(telegrams, 0xCF, 0x01), 2) << "the bus was reset after both";
+    EXPECT_EQ(modules(*target, {1, 2, 3}).at(3).templates, before.at(3).templates);
+
+    // A module that stays silent five times in a row is still written; the
+    // sixth time ends the run.
+    auto patient = startSim({"--fpms", "1", "--bus-fault", "noreply:4:10:5"}, "patient");
+    auto fiveMissing = tool("--restore", 1, {"--fpm-only", "--fpm-from", "1", "--fpm-to", "1"});
+    EXPECT_EQ(fiveMissing.status, 0) << fiveMissing.err;
+    patient.reset();
+    auto silent = startSim({"--fpms", "1", "--bus-fault", "noreply:4:10:6"}, "silent");
+    auto sixMissing = tool("--restore", 1, {"--fpm-only", "--fpm-from", "1", "--fpm-to", "1"});
+    EXPECT_EQ(sixMissing.status, 11);
+    EXPECT_EQ(sixMissing.err, "Network unreachable.\n");
+    EXPECT_TRUE(endsWith(shape(busTelegrams(*silent)), closingPhase()));
+    silent.reset();
+
+    // A wrong password ends an FPM-only restore before the bus is opened,
+    // with the controller connection closed in the orderly way.
+    auto guarded = startSim({"--fpms", "1"}, "guarded");
+    auto wrong = tool("--restore", 1, {"--fpm-only"}, "guess");
+    EXPECT_EQ(wrong.status, 3);
+    const auto events = guarded->events();
+    EXPECT_TRUE(std::none_of(events.begin(), events.end(), [](const testsupport::SimEvent& event) {
+        return event.port == testsupport::SimProcess::kBusPort;
+    }));
+    EXPECT_EQ(guarded->frames(testsupport::SimProcess::kDataPort).back(), "01 03 00");
+
+    // Module data that does not decode to its recorded length stops the run
+    // before anything is written to the controller or a module.
+    auto corruptTarget = startSim({"--fpms", "1,2,3"}, "corrupt");
+    testsupport::writeFile(backupFile, good.substr(0, good.find("FPM2.DataLength=62000")) + "FPM2.DataLength=61999" +
+                                           good.substr(good.find("FPM2.DataLength=62000") + 21));
+    auto corrupt = tool("--restore", 1);
+    EXPECT_EQ(corrupt.status, 7);
+    EXPECT_EQ(corrupt.err, "Backup file is corrupt.\n");
+    EXPECT_TRUE(corruptTarget->events().empty()) << "no connection at all";
+}
