@@ -55,7 +55,7 @@ int Simulator::run() {
         return 1;
     }
     int64_t deadlineMs = Clock::nowMs() + static_cast<int64_t>(m_options.lifetimeSeconds) * 1000;
-    Server server(stopSignal.fd(), deadlineMs);
+    Server server(stopSignal.fd(), deadlineMs, &state);
     if (!m_options.refuse && !server.listen(m_options.address, &dataService, &error)) {
         return startFailure(error);
     }
