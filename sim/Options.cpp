@@ -1,5 +1,8 @@
 #include "Options.h"
 
+#include "TextParsing.h"
+
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
@@ -34,6 +37,41 @@ bool parseSizes(const std::string& text, std::array<size_t, DataSets::kCount>* s
         }
         (*sizes)[id] = static_cast<size_t>(size);
         start = comma + 1;
+    }
+    return true;
+}
+
+// "none" or module numbers 1..8 separated by commas, each at most once.
+bool parseFpms(const std::string& text, std::vector<int>* fpms) {
+    fpms->clear();
+    if (text == "none") {
+        return true;
+    }
+    for (const std::string& part : TextParsing::split(text, ',')) {
+        unsigned long number = 0;
+        if (!TextParsing::decimal(part, 8, &number) || number == 0 ||
+            std::find(fpms->begin(), fpms->end(), static_cast<int>(number)) != fpms->end()) {
+            return false;
+        }
+        fpms->push_back(static_cast<int>(number));
+    }
+    std::sort(fpms->begin(), fpms->end());
+    return true;
+}
+
+// N:HEX10, the five configuration bytes of module N.
+bool parseFpmConfig(const std::string& text, int* number, std::string* config) {
+    std::vector<std::string> parts = TextParsing::split(text, ':');
+    unsigned long n = 0;
+    if (parts.size() != 2 || !TextParsing::decimal(parts[0], 8, &n) || n == 0 ||
+        parts[1].size() != 10 ||
+        parts[1].find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        return false;
+    }
+    *number = static_cast<int>(n);
+    config->clear();
+    for (size_t i = 0; i < parts[1].size(); i += 2) {
+        config->push_back(static_cast<char>(std::stoul(parts[1].substr(i, 2), nullptr, 16)));
     }
     return true;
 }
@@ -145,6 +183,41 @@ const std::map<std::string, ValueHandler>& valueOptions() {
              o->faults.push_back(fault);
              return true;
          }},
+        {"--fpms",
+         [](Options* o, const std::string& v, std::string* e) {
+             if (!parseFpms(v, &o->fpms)) {
+                 return badValue("--fpms", v, "none or distinct numbers 1..8 like 1,2,3", e);
+             }
+             return true;
+         }},
+        {"--fpm-config",
+         [](Options* o, const std::string& v, std::string* e) {
+             int number = 0;
+             std::string config;
+             if (!parseFpmConfig(v, &number, &config)) {
+                 return badValue("--fpm-config", v, "N:HEX10 with N 1..8 and 10 hex digits", e);
+             }
+             o->fpmConfigs[number] = config;
+             return true;
+         }},
+        {"--bus-delay",
+         [](Options* o, const std::string& v, std::string* e) {
+             unsigned long long n = 0;
+             if (!parseUnsigned(v, 3600000, &n)) {
+                 return badValue("--bus-delay", v, "milliseconds up to 3600000", e);
+             }
+             o->busDelayMs = static_cast<unsigned long>(n);
+             return true;
+         }},
+        {"--bus-fault",
+         [](Options* o, const std::string& v, std::string* e) {
+             BusFault fault;
+             if (!BusFault::parse(v, &fault, e)) {
+                 return false;
+             }
+             o->busFaults.push_back(fault);
+             return true;
+         }},
     };
     return handlers;
 }
@@ -154,6 +227,10 @@ bool setFlag(const std::string& name, Options* options) {
         options->allowRemote = true;
     } else if (name == "--refuse") {
         options->refuse = true;
+    } else if (name == "--refuse-bus") {
+        options->refuseBus = true;
+    } else if (name == "--blank-fpms") {
+        options->blankFpms = true;
     } else if (name == "--help") {
         options->help = true;
     } else {
@@ -171,6 +248,15 @@ bool checkCombination(const Options& options, std::string* error) {
         *error = "refusing to listen on non-loopback address " + options.address +
                  " without --allow-remote";
         return false;
+    }
+    for (const auto& entry : options.fpmConfigs) {
+        // A configuration for a module that is not there is most likely a typo.
+        if (std::find(options.fpms.begin(), options.fpms.end(), entry.first) ==
+            options.fpms.end()) {
+            *error = "--fpm-config for module " + std::to_string(entry.first) +
+                     ", which is not in --fpms";
+            return false;
+        }
     }
     return true;
 }
@@ -210,10 +296,13 @@ bool Options::parse(const std::vector<std::string>& args, Options* options, std:
 
 const char* Options::usage() {
     return "Usage: tursa-sim --state-dir DIR [options]\n"
-           "Plays the access-control controller's data service on TCP port 11574.\n"
+           "Plays the access-control controller: its data service on TCP port 11574 and\n"
+           "its gateway to the finger print modules (FPM 1..8) on the bus, port 11575.\n"
            "\n"
-           "  --state-dir DIR           where the data sets (<name>.bin), frames.log and\n"
-           "                            the file ready (holding the pid) are written\n"
+           "  --state-dir DIR           where the data sets (<name>.bin), the modules\n"
+           "                            (fpm<n>.bin, .cfg, .crc, .progmode), frames.log,\n"
+           "                            events.log and the file ready (holding the pid)\n"
+           "                            are written\n"
            "  --address A               IPv4 address to listen on (default 127.0.0.1)\n"
            "  --allow-remote            permit an address outside 127.0.0.0/8\n"
            "  --interface-version N     version reported to a version request, 0..255\n"
@@ -221,16 +310,18 @@ const char* Options::usage() {
            "  --password PW             the 'Service' user's password (default service)\n"
            "  --data-dir DIR            data sets from DIR/<name>.bin, a missing file is\n"
            "                            an empty set (overrides --seed and --sizes)\n"
-           "  --seed S                  seed of the generated data sets (default 1)\n"
+           "  --seed S                  seed of the generated data sets, module template\n"
+           "                            areas and module configuration (default 1)\n"
            "  --sizes a,b,c,d           sizes of the generated data sets in bytes\n"
            "                            (default 1200,5000,40,16)\n"
            "  --restore-ack type2|header  acknowledge a restore with 01 02 00 00 00 00 00\n"
            "                            (default) or with 01 06 00\n"
            "  --lifetime SECONDS        end by itself after this long (default 600)\n"
-           "  --delay MS                send every reply MS milliseconds late\n"
+           "  --delay MS                send every reply on port 11574 MS milliseconds late\n"
            "  --refuse                  do not listen on port 11574 at all\n"
            "  --fault KIND:TYPE:N[:ARG] misbehave on the N-th request (counted from 1 over\n"
-           "                            the simulator's life) of frame type TYPE; repeatable:\n"
+           "                            the simulator's life) of frame type TYPE on port\n"
+           "                            11574; repeatable:\n"
            "      noreply:TYPE:N        no reply, the connection stays open\n"
            "      late:TYPE:N:MS        the reply comes MS milliseconds late (on top of --delay)\n"
            "      truncate:TYPE:N:K     the reply's header and only K data bytes, then silence\n"
@@ -239,6 +330,31 @@ const char* Options::usage() {
            "      close:TYPE:N:K        only the first K bytes of the reply, then the\n"
            "                            connection is closed\n"
            "      garbage:TYPE:N        the reply with its data id incremented by one\n"
+           "\n"
+           "The bus on port 11575:\n"
+           "  --fpms LIST               the modules present: numbers 1..8 separated by\n"
+           "                            commas, or none (default 1,2,3)\n"
+           "  --blank-fpms              every template area starts blank (all 0xFF)\n"
+           "  --fpm-config N:HEX10      the 5 configuration bytes of module N as 10 hex\n"
+           "                            digits; repeatable (default: generated from --seed,\n"
+           "                            the same for every module)\n"
+           "  --refuse-bus              do not listen on port 11575 at all\n"
+           "  --bus-delay MS            send every bus reply MS milliseconds late\n"
+           "  --bus-fault KIND:FUNC:N[:ARG]  misbehave on the N-th request (counted from 1\n"
+           "                            over the simulator's life, whatever its destination)\n"
+           "                            with function code FUNC (decimal or 0x-hex);\n"
+           "                            repeatable. The request is still carried out:\n"
+           "      noreply:FUNC:N[:K]    no reply to it and to the next K-1 requests of FUNC\n"
+           "                            (K default 1)\n"
+           "      badsum:FUNC:N         the reply with a wrong checksum\n"
+           "      wrongsrc:FUNC:N       the reply comes from another module's address\n"
+           "      count:FUNC:N          the reply carries one info byte fewer\n"
+           "      late:FUNC:N:MS        the reply comes MS milliseconds late (on top of\n"
+           "                            --bus-delay); replies behind it wait for it\n"
+           "      oversize:FUNC:N       the reply frame announces and sends 600 data bytes\n"
+           "      negative:FUNC:N       the reply frame's length has its top bit set\n"
+           "      close:FUNC:N:K        only the first K bytes of the reply frame, then the\n"
+           "                            connection is closed\n"
            "  --help                    this text\n";
 }
 

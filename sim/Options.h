@@ -1,10 +1,12 @@
 #pragma once
 
+#include "BusFault.h"
 #include "DataSets.h"
 #include "Fault.h"
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,13 @@ struct Options {
     bool refuse = false;
     RestoreAck restoreAck = RestoreAck::Type2;
     std::vector<Fault> faults;
+    // The bus behind port 11575.
+    std::vector<int> fpms{1, 2, 3};        // numbers of the modules present, ascending
+    bool blankFpms = false;                // template areas start as all 0xFF
+    std::map<int, std::string> fpmConfigs; // module number -> its 5 configuration bytes
+    bool refuseBus = false;
+    unsigned long busDelayMs = 0;
+    std::vector<BusFault> busFaults;
     bool help = false;
 
     // Largest data block accepted in a frame or generated for a data set.

@@ -58,6 +58,16 @@ int Server::pollTimeoutMs(int64_t nowMs) const {
 }
 
 Server::End Server::run() {
+    End end = serve();
+    for (Listener& listener : m_listeners) {
+        if (listener.connection) {
+            closeClient(&listener);
+        }
+    }
+    return end;
+}
+
+Server::End Server::serve() {
     for (;;) {
         int64_t nowMs = Clock::nowMs();
         if (nowMs >= m_deadlineMs) {
@@ -102,6 +112,7 @@ void Server::acceptClient(Listener* listener) {
     if (fd < 0) {
         return; // the client may have given up already; poll tells us about the next one
     }
+    m_state->logEvent(listener->service->port(), "open");
     listener->service->connectionOpened();
     listener->connection.reset(new Connection(fd, listener->service));
 }
@@ -116,8 +127,14 @@ void Server::serveClient(Listener* listener, short events) {
         open = connection.sendDue(Clock::nowMs());
     }
     if (!open) {
-        listener->connection.reset();
+        closeClient(listener);
     }
+}
+
+void Server::closeClient(Listener* listener) {
+    listener->connection.reset();
+    listener->service->connectionClosed();
+    m_state->logEvent(listener->service->port(), "close");
 }
 
 } // namespace sim

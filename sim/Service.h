@@ -19,6 +19,10 @@ public:
 
     virtual void connectionOpened() = 0;
 
+    // The connection ended, whoever ended it. A service that keeps changes
+    // in memory saves them here.
+    virtual void connectionClosed() {}
+
     // Takes the bytes the client sent and appends the replies they call
     // for, in order. Returns false when the connection must end at once.
     virtual bool bytesReceived(const char* bytes, size_t length, std::vector<Reply>* replies) = 0;

@@ -1,5 +1,6 @@
 #include "Simulator.h"
 
+#include "BusService.h"
 #include "Clock.h"
 #include "DataService.h"
 #include "Server.h"
@@ -54,9 +55,21 @@ int Simulator::run() {
     if (!dataService.dumpAllDataSets()) {
         return 1;
     }
+    ModuleBus bus(m_options, &state);
+    if (!bus.writeAllFiles()) {
+        return 1;
+    }
+    BusFaultPlan busFaults;
+    for (const BusFault& fault : m_options.busFaults) {
+        busFaults.add(fault);
+    }
+    BusService busService(m_options, &bus, &busFaults, &state);
     int64_t deadlineMs = Clock::nowMs() + static_cast<int64_t>(m_options.lifetimeSeconds) * 1000;
-    Server server(stopSignal.fd(), deadlineMs);
+    Server server(stopSignal.fd(), deadlineMs, &state);
     if (!m_options.refuse && !server.listen(m_options.address, &dataService, &error)) {
+        return startFailure(error);
+    }
+    if (!m_options.refuseBus && !server.listen(m_options.address, &busService, &error)) {
         return startFailure(error);
     }
     if (!state.writeReady(static_cast<int>(::getpid()))) {

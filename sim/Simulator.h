@@ -4,8 +4,9 @@
 
 namespace sim {
 
-// The simulator as a whole: prepares the data sets and the state directory,
-// opens the listeners and runs until stopped or out of lifetime.
+// The simulator as a whole: prepares the data sets, the bus modules and the
+// state directory, opens the listeners and runs until stopped or out of
+// lifetime.
 class Simulator {
 public:
     explicit Simulator(Options options) : m_options(std::move(options)) {}

@@ -1,5 +1,7 @@
 #include "StateDir.h"
 
+#include "Clock.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,36 +27,51 @@ bool writeAll(int fd, const std::string& bytes) {
     return true;
 }
 
-std::string hexLine(uint16_t port, const std::string& wire) {
+// "xx xx ..." for the bytes, each preceded by a space.
+std::string hexBytes(const std::string& wire) {
     static const char kDigits[] = "0123456789abcdef";
-    std::string line = std::to_string(port);
-    line.reserve(line.size() + wire.size() * 3 + 1);
+    std::string text;
+    text.reserve(wire.size() * 3);
     for (char c : wire) {
         unsigned char byte = static_cast<unsigned char>(c);
-        line.push_back(' ');
-        line.push_back(kDigits[byte >> 4]);
-        line.push_back(kDigits[byte & 0x0F]);
+        text.push_back(' ');
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 0x0F]);
     }
-    line.push_back('\n');
-    return line;
+    return text;
+}
+
+int openLog(const std::string& path, std::string* error) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = "cannot write " + path + ": " + std::strerror(errno);
+    }
+    return fd;
+}
+
+void appendLine(int fd, const char* logName, const std::string& line) {
+    if (fd >= 0 && !writeAll(fd, line)) {
+        std::fprintf(stderr, "tursa-sim: cannot append to %s: %s\n", logName, std::strerror(errno));
+    }
 }
 
 } // namespace
 
 StateDir::~StateDir() {
-    if (m_frameLog >= 0) {
-        ::close(m_frameLog);
+    for (int fd : {m_frameLog, m_eventLog}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
 }
 
 bool StateDir::open(std::string* error) {
-    std::string logPath = m_path + "/frames.log";
-    m_frameLog = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    m_frameLog = openLog(m_path + "/frames.log", error);
     if (m_frameLog < 0) {
-        *error = "cannot write " + logPath + ": " + std::strerror(errno);
         return false;
     }
-    return true;
+    m_eventLog = openLog(m_path + "/events.log", error);
+    return m_eventLog >= 0;
 }
 
 bool StateDir::writeFile(const std::string& name, const std::string& bytes) {
@@ -74,9 +91,14 @@ bool StateDir::writeFile(const std::string& name, const std::string& bytes) {
 }
 
 void StateDir::logFrame(uint16_t port, const std::string& wire) {
-    if (m_frameLog >= 0 && !writeAll(m_frameLog, hexLine(port, wire))) {
-        std::fprintf(stderr, "tursa-sim: cannot append to frames.log: %s\n", std::strerror(errno));
-    }
+    std::string hex = hexBytes(wire);
+    appendLine(m_frameLog, "frames.log", std::to_string(port) + hex + "\n");
+    logEvent(port, "frame" + hex);
+}
+
+void StateDir::logEvent(uint16_t port, const std::string& what) {
+    appendLine(m_eventLog, "events.log",
+               std::to_string(Clock::nowMs()) + " " + std::to_string(port) + " " + what + "\n");
 }
 
 bool StateDir::writeReady(int pid) {

@@ -42,4 +42,18 @@ std::vector<std::string> SimProcess::frames(int port) const {
     return lines;
 }
 
+std::vector<SimEvent> SimProcess::events() const {
+    std::istringstream log(readFile(m_stateDir + "/events.log"));
+    std::vector<SimEvent> events;
+    for (std::string line; std::getline(log, line);) {
+        std::istringstream fields(line);
+        SimEvent event{};
+        if (fields >> event.ms >> event.port) {
+            std::getline(fields >> std::ws, event.what);
+            events.push_back(event);
+        }
+    }
+    return events;
+}
+
 } // namespace testsupport

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "BusFaultPlan.h"
+#include "BusFrameReader.h"
+#include "ModuleBus.h"
+#include "Options.h"
+#include "Service.h"
+#include "StateDir.h"
+
+namespace sim {
+
+// The controller's gateway to the device bus on port 11575: every frame
+// carries one telegram, which goes onto the bus; a module's answer comes
+// back in a frame of its own.
+class BusService : public Service {
+public:
+    static const uint16_t kPort = 11575;
+
+    BusService(const Options& options, ModuleBus* bus, BusFaultPlan* faults, StateDir* state);
+
+    uint16_t port() const override { return kPort; }
+    void connectionOpened() override;
+    void connectionClosed() override;
+    bool bytesReceived(const char* bytes, size_t length, std::vector<Reply>* replies) override;
+
+private:
+    void handleFrame(const BusFrame& frame, std::vector<Reply>* replies);
+
+    // Bends the answer by the fault and wraps it into the reply frame;
+    // returns false when no reply is to be sent.
+    bool applyFault(const BusFault& fault, BusTelegram* answer, Reply* reply);
+
+    const Options& m_options;
+    ModuleBus* m_bus;
+    BusFaultPlan* m_faults;
+    StateDir* m_state;
+    BusFrameReader m_reader;
+    bool m_muted = false; // after a cut-off reply nothing more is answered on this connection
+};
+
+} // namespace sim
