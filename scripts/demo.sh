@@ -28,11 +28,11 @@ echo "exit status $status"
 echo "== demo/site.bak (values cut at 60 characters)"
 cut -c1-60 demo/site.bak
 
-start_sim build 127.0.0.2 "$spare" --password "$password" --fpms 1,2,3 --seed 2 --blank-fpms
+start_sim build 127.0.0.251 "$spare" --password "$password" --fpms 1,2,3 --seed 2 --blank-fpms
 SPARE_PID=$SIM_PID
-echo "== restore of demo/site.bak into the replacement at 127.0.0.2 (blank modules)"
+echo "== restore of demo/site.bak into the replacement at 127.0.0.251 (blank modules)"
 status=0
-build/TursaBackupCmd --restore --ip-address 127.0.0.2 --password "$password" \
+build/TursaBackupCmd --restore --ip-address 127.0.0.251 --password "$password" \
     --file-name demo/site.bak --verbose 3 || status=$?
 echo "exit status $status (0: every module passed its CRC check)"
 for n in 1 2 3; do

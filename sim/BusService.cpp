@@ -97,7 +97,11 @@ bool BusService::applyFault(const BusFault& fault, BusTelegram* answer, Reply* r
     case BusFault::Kind::NoReply:
         return false;
     case BusFault::Kind::WrongSource:
+        // Another module answers, with bytes of its own.
         answer->source = otherModuleAddress(answer->source);
+        for (char& byte : answer->info) {
+            byte = static_cast<char>(~byte);
+        }
         break;
     case BusFault::Kind::Count:
         if (!answer->info.empty()) { // an answer without info bytes stays as it is

@@ -347,7 +347,7 @@ const char* Options::usage() {
            "      noreply:FUNC:N[:K]    no reply to it and to the next K-1 requests of FUNC\n"
            "                            (K default 1)\n"
            "      badsum:FUNC:N         the reply with a wrong checksum\n"
-           "      wrongsrc:FUNC:N       the reply comes from another module's address\n"
+           "      wrongsrc:FUNC:N       another module answers, its info bytes inverted\n"
            "      count:FUNC:N          the reply carries one info byte fewer\n"
            "      late:FUNC:N:MS        the reply comes MS milliseconds late (on top of\n"
            "                            --bus-delay); replies behind it wait for it\n"

@@ -47,7 +47,9 @@ bool CMelkoFrame::setData(const char* data, unsigned long length) {
     if (length > MAX_DATA_LENGTH) {
         return false;
     }
-    memcpy(m_data, data, length);
+    if (length > 0) {
+        memcpy(m_data, data, length);
+    }
     m_dataLength = static_cast<long>(length);
     return true;
 }

@@ -179,11 +179,13 @@ long gapMs(const std::vector<testsupport::SimEvent>& events, int fromPort,
 
 TEST_F(E2eBus, FullBackupOfEightModules) {
     auto sim = startSim({"--fpms", "1,2,3,4,5,6,7,8", "--seed", "11"}, "sim");
+    const std::vector<int> all = {1, 2, 3, 4, 5, 6, 7, 8};
+    const auto before = modules(*sim, all);
     auto result = tool("--backup", 4);
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    const std::vector<int> all = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_EQ(readFile(backupFile), e2e::expectedBackup(107, dataSets(*sim), 0xC0, modules(*sim, all)));
+    EXPECT_EQ(readFile(backupFile), e2e::expectedBackup(107, dataSets(*sim), 0xC0, before));
+    EXPECT_EQ(modules(*sim, all).at(8).templates, before.at(8).templates);
 
     std::vector<std::string> lines = splitLines(result.out);
     ASSERT_GT(lines.size(), 12u);
@@ -221,7 +223,7 @@ TEST_F(E2eBus, FullBackupOfEightModules) {
     expectedShape.insert(expectedShape.end(), closing.begin(), closing.end());
     ASSERT_EQ(shape(telegrams), expectedShape);
 
-    const std::string fpm2 = sim->fpmTemplates(2);
+    const std::string fpm2 = before.at(2).templates;
     const auto everyTelegram = busTelegrams(*sim, true);
     EXPECT_EQ(countOf(everyTelegram, 0xFF, 0x07), 3);
     EXPECT_EQ(countOf(everyTelegram, 0xFF, 0x08), 3);
@@ -394,12 +396,15 @@ TEST_F(E2eBus, BackupStoresOnlyBytesReadFromTheModule) {
     // frame holds or a negative length: each is asked for again, and the
     // file still holds exactly the module's bytes.
     auto sim = startSim({"--fpms", "2", "--bus-fault", "badsum:3:5", "--bus-fault", "wrongsrc:3:9",
-                         "--bus-fault", "count:3:14", "--bus-fault", "late:3:20:300", "--bus-fault",
+                         "--bus-fault", "count:3:14", "--bus-fault", "late:3:20:120", "--bus-fault",
                          "oversize:3:30", "--bus-fault", "negative:3:40", "--bus-fault", "noreply:3:50:5"},
                         "sim");
+    // Taken before the run: the tool echoes every block back into the module.
+    const auto before = modules(*sim, {2});
     auto result = tool("--backup", 1);
     ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(readFile(backupFile), e2e::expectedBackup(107, dataSets(*sim), 0xC0, modules(*sim, {2})));
+    EXPECT_EQ(readFile(backupFile), e2e::expectedBackup(107, dataSets(*sim), 0xC0, before));
+    EXPECT_EQ(sim->fpmTemplates(2), before.at(2).templates) << "the backup changed the module";
     EXPECT_GE(countOf(busTelegrams(*sim), 0xC2, 0x03), TEMPLATE_BLOCKS);
 }
 
