@@ -88,18 +88,21 @@ void CBackup::loginPhase(std::string ipAddress, std::string password, bool login
             dataNetwork->closeConnection();
         }
         CTimer timer;
-        timer.wait(PAUSE_BEFORE_BUS_S);
+        timer.wait(PAUSE_BEFORE_BUS_S, "Waiting for the controller");
     } catch (int) {
         dataNetwork->closeConnection();
         throw;
     }
 }
 
-void CBackup::openBus(std::string ipAddress) {
+void CBackup::openBus(std::string ipAddress, CMelkoProtocol& protocol) {
     if (!CMelkoNetwork::getInstance()->openConnection(ipAddress.c_str(), BUS_PORT,
                                                       BUS_CONNECT_TIMEOUT_MS)) {
         failRun("Could not open network connection.", EXIT_NO_CONNECTION);
     }
+    protocol.initialize();
+    CTimer timer;
+    timer.wait(PAUSE_AFTER_BUS_CONNECT_S, "Waiting for the bus");
 }
 
 int CBackup::closingPhase(CMelkoProtocol& protocol, int savedCode) {
@@ -117,10 +120,7 @@ int CBackup::closingPhase(CMelkoProtocol& protocol, int savedCode) {
 void CBackup::backupFPM(std::string ipAddress, std::string password, bool login, int masterFpm) {
     CMelkoProtocol protocol;
     loginPhase(ipAddress, password, login);
-    openBus(ipAddress);
-    protocol.initialize();
-    CTimer timer;
-    timer.wait(PAUSE_AFTER_BUS_CONNECT_S);
+    openBus(ipAddress, protocol);
     int savedCode = 0;
     try {
         if (!protocol.setMasterFPM(masterFpm)) {
@@ -144,10 +144,7 @@ void CBackup::restoreFPM(std::string ipAddress, std::string password, bool login
     CMelkoProtocol::checkFileData(CFileManager::getInstance());
     CMelkoProtocol protocol;
     loginPhase(ipAddress, password, login);
-    openBus(ipAddress);
-    protocol.initialize();
-    CTimer timer;
-    timer.wait(PAUSE_AFTER_BUS_CONNECT_S);
+    openBus(ipAddress, protocol);
     protocol.setProgMode(true);
     int savedCode = 0;
     try {

@@ -30,7 +30,8 @@ public:
 
 private:
     void loginPhase(std::string ipAddress, std::string password, bool login);
-    void openBus(std::string ipAddress);
+    // Opens the bus connection, binds the protocol to it and gives the bus 5 s.
+    void openBus(std::string ipAddress, CMelkoProtocol& protocol);
     // Programming mode off, bus reset, close. A failure here (11) replaces
     // the code saved from the module work.
     int closingPhase(CMelkoProtocol& protocol, int savedCode);

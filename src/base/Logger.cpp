@@ -1,6 +1,7 @@
 #include "base/Logger.h"
 
 #include "base/ExitCode.h"
+#include "base/Progress.h"
 
 #include <cstdlib>
 
@@ -47,6 +48,7 @@ void CLogger::log(std::string text, int level) {
     if (level > m_level) {
         return;
     }
+    CProgress::clear();
     if (level == 1) {
         std::cerr << text << std::endl;
     } else {

@@ -2,6 +2,7 @@
 
 #include "base/ExitCode.h"
 #include "base/Logger.h"
+#include "base/Progress.h"
 #include "bus/MelkoAction.h"
 #include "bus/MelkoFrame.h"
 #include "bus/MelkoNetwork.h"
@@ -76,6 +77,17 @@ int nextBlockSize(unsigned long dataAddress) {
         return BLOCK_SIZE;
     }
     return static_cast<signed char>((CMelkoProtocol::TEMPLATE_END - dataAddress) & 0xFF);
+}
+
+// How a module is named on the progress line.
+std::string moduleLabel(unsigned char address) {
+    return address == ALL_FPM ? "All FPMs" : "FPM " + std::to_string(address - FIRST_FPM);
+}
+
+void showTransfer(unsigned char address, const char* direction, unsigned long done, int retried) {
+    CProgress::show(moduleLabel(address) + ": " + direction + " " +
+                    std::to_string(done * 100 / CMelkoProtocol::TEMPLATE_SIZE) + " %, " +
+                    std::to_string(retried) + " blocks retried");
 }
 
 std::vector<char> allocateTemplateBuffer() {
@@ -316,7 +328,7 @@ void CMelkoProtocol::backupAllFPM() {
                        : static_cast<unsigned char>(FIRST_FPM + number);
         compDB(static_cast<char>(address));
         backupTemplates(address);
-        timer.wait(PAUSE_AFTER_TEMPLATES_S);
+        timer.wait(PAUSE_AFTER_TEMPLATES_S, moduleLabel(address) + ": waiting");
         backupFPMCfg(static_cast<char>(address));
         backupFPMCrc(static_cast<char>(address));
         if (masterMode) {
@@ -334,23 +346,30 @@ void CMelkoProtocol::backupTemplates(unsigned char address) {
     log("Backup finger prints from fpm " + number, 4);
     CMelkoTele templates;
     CMelkoTele reply;
+    const bool progress = CProgress::isEnabled();
+    int retried = 0;
     try {
         unsigned long dataAddress = TEMPLATE_START;
         for (int size = BLOCK_SIZE; size > 0; size = nextBlockSize(dataAddress)) {
-            if (!readBlock(address, dataAddress, size, &reply)) {
+            if (!readBlock(address, dataAddress, size, &reply, &retried)) {
                 failUnreachable();
             }
             templates.setSource(reply.getSource());
             templates.appendInfoBytes(reply.getInfoBytes(), size);
-            if (!echoBlock(address, dataAddress, reply.getInfoBytes(), size)) {
+            if (!echoBlock(address, dataAddress, reply.getInfoBytes(), size, &retried)) {
                 failUnreachable();
             }
             dataAddress += static_cast<unsigned long>(size);
+            if (progress) {
+                showTransfer(address, "backup", dataAddress - TEMPLATE_START, retried);
+            }
         }
     } catch (int) {
+        CProgress::clear();
         saveTemplates2File(numberOf(address), &templates);
         throw;
     }
+    CProgress::clear();
     saveTemplates2File(numberOf(address), &templates);
     log("Backup finger prints from fpm " + number + " finished.", 4);
 }
@@ -359,11 +378,12 @@ void CMelkoProtocol::backupTemplates(unsigned char address) {
 // exactly the requested byte count holds the block; anything else is
 // retried like a missing reply.
 bool CMelkoProtocol::readBlock(unsigned char address, unsigned long dataAddress, int size,
-                               CMelkoTele* reply) {
+                               CMelkoTele* reply, int* retried) {
     CMelkoFrame frame;
     CMelkoAction action;
     CMelkoParser parser;
     for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
+        *retried += attempt == 1 ? 1 : 0;
         action.buildReadDataMsg(&frame, static_cast<char>(address), dataAddress, size);
         if (!sendRequest(&frame)) {
             failUnreachable();
@@ -378,12 +398,13 @@ bool CMelkoProtocol::readBlock(unsigned char address, unsigned long dataAddress,
 }
 
 bool CMelkoProtocol::echoBlock(unsigned char address, unsigned long dataAddress, const char* data,
-                               int size) {
+                               int size, int* retried) {
     CMelkoFrame frame;
     CMelkoAction action;
     CTimer timer;
     for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
         if (attempt > 0) {
+            *retried += attempt == 1 ? 1 : 0;
             timer.waitMillis(RESEND_PAUSE_MS);
         }
         action.buildWriteDataMsg(&frame, static_cast<char>(address), dataAddress, data, size);
@@ -493,13 +514,13 @@ void CMelkoProtocol::restoreModule(unsigned char target, const char* templates,
     CTimer timer;
     if (target == ALL_FPM) {
         cleanAllFPM();
-        timer.wait(PAUSE_AFTER_CLEAN_ALL_S);
+        timer.wait(PAUSE_AFTER_CLEAN_ALL_S, moduleLabel(target) + ": cleaning");
     } else {
         cleanFPM(static_cast<char>(target));
-        timer.wait(PAUSE_AFTER_CLEAN_S);
+        timer.wait(PAUSE_AFTER_CLEAN_S, moduleLabel(target) + ": cleaning");
     }
     restoreTemplates(target, templates, count);
-    timer.wait(PAUSE_AFTER_TEMPLATES_S);
+    timer.wait(PAUSE_AFTER_TEMPLATES_S, moduleLabel(target) + ": waiting");
     if (!restoreFPMCfg(static_cast<char>(target))) {
         log("FPM configuration not restored.", 2);
     }
@@ -528,8 +549,10 @@ void CMelkoProtocol::restoreTemplates(unsigned char address, const char* data,
     CMelkoFrame frame;
     CMelkoAction action;
     CTimer timer;
+    const bool progress = CProgress::isEnabled();
     unsigned long offset = 0;
     int missing = 0;
+    int retried = 0;
     for (int size = BLOCK_SIZE; size > 0;) {
         action.buildWriteDataMsg(&frame, static_cast<char>(address), TEMPLATE_START + offset,
                                  data + offset, size);
@@ -540,13 +563,22 @@ void CMelkoProtocol::restoreTemplates(unsigned char address, const char* data,
             missing = 0;
             offset += static_cast<unsigned long>(size);
             size = nextBlockSize(TEMPLATE_START + offset);
+            if (progress) {
+                showTransfer(address, "restore", offset, retried);
+            }
             continue;
+        }
+        retried += missing == 0 ? 1 : 0;
+        if (progress) {
+            showTransfer(address, "restore", offset, retried);
         }
         timer.waitMillis(RESEND_PAUSE_MS);
         if (++missing >= MAX_ATTEMPTS) {
+            CProgress::clear();
             failUnreachable();
         }
     }
+    CProgress::clear();
     log("Restore finger prints to " + target + " finished.", 4);
 }
 

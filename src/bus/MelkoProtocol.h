@@ -87,10 +87,13 @@ private:
     bool exchangeFrom(CMelkoFrame* frame, char address, unsigned long timeoutMs,
                       CMelkoTele* reply);
     // Reads one template block into reply; false after six replies in a
-    // row that were missing or wrong.
-    bool readBlock(unsigned char address, unsigned long dataAddress, int size, CMelkoTele* reply);
+    // row that were missing or wrong. A block that needed more than one
+    // attempt adds 1 to retried.
+    bool readBlock(unsigned char address, unsigned long dataAddress, int size, CMelkoTele* reply,
+                   int* retried);
     // Writes a block back; false when six attempts stayed without a reply.
-    bool echoBlock(unsigned char address, unsigned long dataAddress, const char* data, int size);
+    bool echoBlock(unsigned char address, unsigned long dataAddress, const char* data, int size,
+                   int* retried);
     void restoreModule(unsigned char target, const char* templates, unsigned long count,
                        const char* crc, std::string* wrongCrc);
     // Logs the result and throws 9 when a module failed its CRC check.

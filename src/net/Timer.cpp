@@ -1,5 +1,7 @@
 #include "net/Timer.h"
 
+#include "base/Progress.h"
+
 #include <cerrno>
 #include <ctime>
 #include <sys/time.h>
@@ -41,4 +43,18 @@ void CTimer::waitMillis(unsigned long ms) {
 // result is not trusted (under a scaled clock it can be meaningless).
 void CTimer::wait(unsigned short seconds) {
     sleep(seconds);
+}
+
+void CTimer::wait(unsigned short seconds, const std::string& what) {
+    if (!CProgress::isEnabled()) {
+        wait(seconds);
+        return;
+    }
+    startTimeoutTimer(static_cast<unsigned long>(seconds) * 1000);
+    for (unsigned long left = getRemainingMillis(); left > 0; left = getRemainingMillis()) {
+        CProgress::show(what + ": " + std::to_string((left + 999) / 1000) + " s");
+        CTimer step;
+        step.waitMillis(left % 1000 == 0 ? 1000 : left % 1000);
+    }
+    CProgress::clear();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Millisecond deadline timer on the wall clock. Every socket operation keeps
 // its own timer on the stack; all waits sleep instead of spinning.
@@ -19,6 +20,9 @@ public:
     // Sleeps until ms milliseconds have passed; replaces a running time-out.
     void waitMillis(unsigned long ms);
     void wait(unsigned short seconds);
+    // The same pause; a person at a terminal sees what is awaited and the
+    // seconds left, updated once a second.
+    void wait(unsigned short seconds, const std::string& what);
 
 private:
     uint64_t m_endTime;

@@ -10,21 +10,21 @@
 
 namespace e2e {
 
-std::vector<std::string> compressedTime() {
+std::vector<std::string> compressedTime(int speedup) {
     // A sanitizer build of the tool must accept the preloaded library ahead
     // of its runtime.
-    return {std::string("LD_PRELOAD=") + TURSA_FAKETIME_LIB, "FAKETIME=+0 x20",
+    return {std::string("LD_PRELOAD=") + TURSA_FAKETIME_LIB, "FAKETIME=+0 x" + std::to_string(speedup),
             "FAKETIME_NO_CACHE=1", "ASAN_OPTIONS=verify_asan_link_order=0"};
 }
 
 ToolResult runTool(const std::vector<std::string>& args, const std::string& workDir,
-                   bool compressTime, int timeoutMs) {
+                   bool compressTime, int timeoutMs, int speedup) {
     static int runCount = 0;
     const std::string stem = workDir + "/tool-" + std::to_string(++runCount);
     std::vector<std::string> argv{TURSA_TOOL_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
     testsupport::Process tool;
-    tool.start(argv, compressTime ? compressedTime() : std::vector<std::string>{}, stem + ".out",
+    tool.start(argv, compressTime ? compressedTime(speedup) : std::vector<std::string>{}, stem + ".out",
                stem + ".err");
     auto status = tool.waitExit(timeoutMs);
     EXPECT_TRUE(status.has_value()) << "the tool did not end within " << timeoutMs << " ms";
