@@ -10,7 +10,7 @@ address=127.0.0.1
 state=$(mktemp -d)
 trap 'kill "${SIM_PID:-}" 2>/dev/null || true; rm -rf "$state"' EXIT
 source scripts/sim.sh
-start_sim "$build" "$address" "$state" --password service --fpms 1,2,3,4,5,6,7,8
+start_sim "$build" "$address" "$state" --password service --fpms "${FPMS:-1,2,3,4,5,6,7,8}"
 
 LD_PRELOAD=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1 FAKETIME="+0 x20" \
 FAKETIME_NO_CACHE=1 /usr/bin/time -f '%e %U %S %M' -o "$state/time" \

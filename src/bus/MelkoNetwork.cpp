@@ -2,6 +2,8 @@
 
 #include "bus/MelkoFrame.h"
 
+#include <cstring>
+
 namespace {
 
 const unsigned char MAX_HEADER_SIZE = 5;
@@ -32,15 +34,47 @@ bool CMelkoNetwork::sendFrame(CMelkoFrame* frame, unsigned long timeoutMs) {
     return sendBytes(buffer, static_cast<int>(frame->getFrameSize()), timeoutMs) != -1;
 }
 
+void CMelkoNetwork::discardWaiting() {
+    m_readStart = 0;
+    m_readEnd = 0;
+    CNetwork::discardWaiting();
+}
+
+bool CMelkoNetwork::fillReadBuffer(unsigned long count, unsigned long timeoutMs) {
+    if (m_readEnd - m_readStart >= count) {
+        return true;
+    }
+    if (m_readStart > 0) {
+        memmove(m_readBuffer, m_readBuffer + m_readStart, m_readEnd - m_readStart);
+        m_readEnd -= m_readStart;
+        m_readStart = 0;
+    }
+    while (m_readEnd < count) {
+        int got = receiveBytes(m_readBuffer + m_readEnd,
+                               static_cast<int>(READ_BUFFER_SIZE - m_readEnd), timeoutMs);
+        if (got <= 0) {
+            return false;
+        }
+        m_readEnd += static_cast<unsigned long>(got);
+    }
+    return true;
+}
+
+void CMelkoNetwork::takeFromReadBuffer(char* dest, unsigned long count) {
+    memcpy(dest, m_readBuffer + m_readStart, count);
+    m_readStart += count;
+}
+
 int CMelkoNetwork::receiveFrameHeader(CMelkoFrame* frame, unsigned char headerSize,
                                       unsigned long timeoutMs) {
     if (headerSize == 0 || headerSize > MAX_HEADER_SIZE) {
         return -1;
     }
     char header[MAX_HEADER_SIZE] = {};
-    if (receiveAll(header, headerSize, timeoutMs) == -1) {
+    if (!fillReadBuffer(headerSize, timeoutMs)) {
         return -1;
     }
+    takeFromReadBuffer(header, headerSize);
     frame->setHeader(header);
     return static_cast<int>(frame->getDataLength());
 }
@@ -49,13 +83,11 @@ bool CMelkoNetwork::receiveFrameData(CMelkoFrame* frame, unsigned long length) {
     if (length == 0) {
         return true;
     }
-    if (length > CMelkoFrame::MAX_DATA_LENGTH) {
+    if (length > CMelkoFrame::MAX_DATA_LENGTH || !fillReadBuffer(length, DATA_READ_TIMEOUT_MS)) {
         return false;
     }
     char block[CMelkoFrame::MAX_DATA_LENGTH];
-    if (receiveAll(block, static_cast<int>(length), DATA_READ_TIMEOUT_MS) == -1) {
-        return false;
-    }
+    takeFromReadBuffer(block, length);
     return frame->setData(block, length);
 }
 

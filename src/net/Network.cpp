@@ -103,37 +103,34 @@ bool CNetwork::closeConnection() {
     return true;
 }
 
+// The clock is read only once a call would block: most replies are
+// already there and most sends go out at once, and every clock read costs.
 int CNetwork::receiveBytes(char* buffer, int length, unsigned long timeoutMs) {
-    CTimer timer;
-    timer.startTimeoutTimer(timeoutMs);
-    if (m_state != STATE_CONNECTED || length < 0) {
+    if (m_state != STATE_CONNECTED || length < 0 || timeoutMs == 0) {
         return -1;
     }
-    while (timer.isRunning()) {
+    CTimer timer;
+    bool timing = false;
+    for (;;) {
         ssize_t count = read(m_socket.get(), buffer, static_cast<size_t>(length));
         if (count != -1) {
             return static_cast<int>(count);
         }
-        if (!isTransient(errno)) {
+        if (!isTransient(errno) || !waitLeft(&timer, &timing, timeoutMs, POLLIN)) {
             return -1;
         }
-        waitForSocket(POLLIN, timer.getRemainingMillis());
     }
-    return -1;
 }
 
 int CNetwork::sendBytes(const char* buffer, int length, unsigned long timeoutMs) {
-    CTimer timer;
-    timer.startTimeoutTimer(timeoutMs);
-    if (length < 1) {
+    if (length < 1 || timeoutMs == 0) {
         return -1;
     }
+    CTimer timer;
+    bool timing = false;
     int written = 0;
     ssize_t last = 0;
     while (written < length) {
-        if (!timer.isRunning()) {
-            return -1;
-        }
         // MSG_NOSIGNAL: a peer that has gone must fail the send, not kill the tool.
         last =
             send(m_socket.get(), buffer + written, static_cast<size_t>(length - written), MSG_NOSIGNAL);
@@ -144,9 +141,24 @@ int CNetwork::sendBytes(const char* buffer, int length, unsigned long timeoutMs)
         if (last == -1 && !isTransient(errno)) {
             return -1;
         }
-        waitForSocket(POLLOUT, timer.getRemainingMillis());
+        if (!waitLeft(&timer, &timing, timeoutMs, POLLOUT)) {
+            return -1;
+        }
     }
     return static_cast<int>(last);
+}
+
+bool CNetwork::waitLeft(CTimer* timer, bool* timing, unsigned long timeoutMs, short events) {
+    if (!*timing) {
+        timer->startTimeoutTimer(timeoutMs);
+        *timing = true;
+    }
+    unsigned long left = timer->getRemainingMillis();
+    if (left == 0) {
+        return false;
+    }
+    waitForSocket(events, left);
+    return true;
 }
 
 int CNetwork::receiveAll(char* buffer, int length, unsigned long timeoutMs) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/Socket.h"
+#include "net/Timer.h"
 
 #include <vector>
 
@@ -48,4 +49,6 @@ private:
     bool createSocket();
     // Waits until the socket is ready for events or the deadline has passed.
     void waitForSocket(short events, unsigned long timeoutMs);
+    // Starts the time-out on the first wait of a call; false once it is over.
+    bool waitLeft(CTimer* timer, bool* timing, unsigned long timeoutMs, short events);
 };
