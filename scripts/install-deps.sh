@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the demo and the tests need, when missing.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libfaketime coreutils time)
+packages=(cmake make g++ libgtest-dev libfaketime coreutils time groff-base)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
