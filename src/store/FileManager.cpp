@@ -86,7 +86,7 @@ void CFileManager::Destroy() {
     m_instance = nullptr;
 }
 
-CFileManager::CFileManager() : m_property(nullptr) {}
+CFileManager::CFileManager() : m_property(nullptr), m_pendingDescriptor(-1) {}
 
 CFileManager::~CFileManager() {
     try {
@@ -137,14 +137,16 @@ bool CFileManager::pathExists(std::string path) {
         return false;
     }
     std::string pattern = directoryOf(finalPath) + "/." + baseNameOf(finalPath) + ".XXXXXX";
-    int fd = mkstemp(&pattern[0]); // creates the file with mode 0600
+    // Created exclusively with mode 0600, and from here on written only
+    // through this descriptor, never opened by name again.
+    int fd = mkostemp(&pattern[0], O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    close(fd);
     m_targetPath = path;
     m_finalPath = finalPath;
     m_pendingPath = pattern;
+    m_pendingDescriptor = fd;
     redirectToPending();
     return true;
 }
@@ -266,26 +268,28 @@ bool CFileManager::finishBackup(bool success) {
     if (m_pendingPath.empty()) {
         return true;
     }
-    std::string temporary = m_pendingPath;
-    std::string partialPath = m_targetPath + ".partial";
-    std::string destination = success ? m_finalPath : partialPath;
-    bool forTarget = propertyIsForTarget();
+    const std::string temporary = m_pendingPath;
+    const std::string partialPath = m_targetPath + ".partial";
+    const std::string destination = success ? m_finalPath : partialPath;
+    const bool forTarget = propertyIsForTarget();
+    const int descriptor = m_pendingDescriptor;
     m_pendingPath.clear();
     m_targetPath.clear();
     m_finalPath.clear();
+    m_pendingDescriptor = -1;
+    bool kept = true;
+    if (forTarget && !m_property->isEmpty()) {
+        kept = keepPending(temporary, descriptor, destination);
+    } else {
+        removeIfOurs(temporary, descriptor);
+    }
     if (forTarget) {
-        // Whatever is stored after the run goes where its result lies.
-        m_property->setWriteFileName(destination);
+        // The run is over: nothing may write to any of its names again.
+        m_property->setWriteDescriptor(-1);
+        m_property->setWriteFileName("");
     }
-    if (!forTarget || m_property->isEmpty()) {
-        unlink(temporary.c_str());
-        return true;
-    }
-    m_property->setWriteFileName(temporary);
-    bool kept = keepPending(temporary, destination);
-    // After a failure a later store must not reach the target either.
-    m_property->setWriteFileName(kept ? destination : partialPath);
-    if (kept && !success) {
+    close(descriptor);
+    if (kept && forTarget && !success && !m_property->isEmpty()) {
         CLogger::getInstance()->log("Partial backup kept in " + partialPath, 1);
     }
     return kept;
@@ -297,29 +301,47 @@ bool CFileManager::propertyIsForTarget() const {
 
 void CFileManager::redirectToPending() {
     if (!m_pendingPath.empty() && propertyIsForTarget()) {
-        m_property->setWriteFileName(m_pendingPath);
+        m_property->setWriteDescriptor(m_pendingDescriptor);
     }
 }
 
-// Stores the map into the temporary file, makes it durable and moves it to
-// its destination; on failure the temporary file is removed.
-bool CFileManager::keepPending(const std::string& temporary, const std::string& destination) {
+// Stores the map through the temporary file's descriptor, makes it durable
+// and moves it to its destination, unless another file has taken its name
+// meanwhile; on failure the temporary file is removed.
+bool CFileManager::keepPending(const std::string& temporary, int descriptor,
+                               const std::string& destination) {
     try {
         m_property->store();
     } catch (int) {
-        unlink(temporary.c_str()); // the store has logged why
+        removeIfOurs(temporary, descriptor); // the store has logged why
         return false;
     } catch (const std::bad_alloc&) {
-        unlink(temporary.c_str());
+        removeIfOurs(temporary, descriptor);
         CLogger::getInstance()->log("Memory error", 1);
         return false;
     }
-    if (!syncPath(temporary, 0) || rename(temporary.c_str(), destination.c_str()) != 0) {
-        unlink(temporary.c_str());
+    if (fsync(descriptor) != 0 || !isOurs(temporary, descriptor) ||
+        rename(temporary.c_str(), destination.c_str()) != 0) {
+        removeIfOurs(temporary, descriptor);
         CLogger::getInstance()->log(kOpenError, 1);
         return false;
     }
     // Makes the rename itself durable; the file is in place either way.
     syncPath(directoryOf(destination), O_DIRECTORY);
     return true;
+}
+
+// True while the name still stands for the file behind the descriptor and
+// not for something another user put in its place.
+bool CFileManager::isOurs(const std::string& path, int descriptor) {
+    struct stat named;
+    struct stat opened;
+    return lstat(path.c_str(), &named) == 0 && fstat(descriptor, &opened) == 0 &&
+           S_ISREG(named.st_mode) && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+void CFileManager::removeIfOurs(const std::string& path, int descriptor) {
+    if (isOurs(path, descriptor)) {
+        unlink(path.c_str());
+    }
 }

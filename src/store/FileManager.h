@@ -48,13 +48,17 @@ private:
 
     bool propertyIsForTarget() const;
     void redirectToPending();
-    bool keepPending(const std::string& temporary, const std::string& destination);
+    bool keepPending(const std::string& temporary, int descriptor, const std::string& destination);
+    static bool isOurs(const std::string& path, int descriptor);
+    static void removeIfOurs(const std::string& path, int descriptor);
 
     static CFileManager* m_instance;
 
     CProperty* m_property;
     std::string m_targetPath;
     std::string m_pendingPath;
+    // The temporary file, open from its creation to the end of the run.
+    int m_pendingDescriptor;
     // Where the finished file goes: the target, or the file a symbolic link
     // as target points to.
     std::string m_finalPath;

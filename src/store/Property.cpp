@@ -49,7 +49,8 @@ int openRegularForReading(const std::string& path) {
 } // namespace
 
 CProperty::CProperty(std::string fileName)
-    : m_map(new CMyMap()), m_fileName(fileName), m_writeFileName(fileName), m_changed(false) {}
+    : m_map(new CMyMap()), m_fileName(fileName), m_writeFileName(fileName), m_writeDescriptor(-1),
+      m_changed(false) {}
 
 CProperty::~CProperty() {
     try {
@@ -95,7 +96,7 @@ void CProperty::store() {
 // file, which starts empty, so the old backup's entries never leak into the
 // new one.
 bool CProperty::readFile() {
-    if (m_fileName.empty() || m_writeFileName.empty()) {
+    if (m_fileName.empty() || m_writeFileName.empty() || m_writeDescriptor >= 0) {
         return false;
     }
     int fd = openRegularForReading(m_writeFileName);
@@ -142,46 +143,66 @@ bool CProperty::readFile() {
 }
 
 void CProperty::writeFile() {
-    if (m_fileName.empty() || m_writeFileName.empty()) {
+    if (m_fileName.empty()) {
+        return;
+    }
+    if (m_writeDescriptor >= 0) {
+        if (!writeAllLines(m_writeDescriptor, true)) {
+            failOpen();
+        }
+        m_changed = false;
+        return;
+    }
+    if (m_writeFileName.empty()) {
         return;
     }
     int fd = open(m_writeFileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         failOpen();
     }
-    bool written = true;
+    bool written = false;
     try {
-        std::vector<std::string> keys;
-        m_map->getAllKeys(&keys);
-        std::string text;
-        std::string value;
-        for (const std::string& key : keys) {
-            m_map->getValueByKey(key, &value);
-            text.append(key).append(1, '=').append(value).append(1, '\n');
-            if (text.size() >= kChunkSize) {
-                written = writeAll(fd, text);
-                text.clear();
-                if (!written) {
-                    break;
-                }
-            }
-        }
-        if (!keys.empty()) {
-            text.append(1, '\n');
-        }
-        written = written && writeAll(fd, text);
+        written = writeAllLines(fd, false);
     } catch (const std::exception&) {
         close(fd);
         throw;
     }
     // A full disk may only show at close; a short file must not pass.
-    if (close(fd) != 0) {
-        written = false;
-    }
-    if (!written) {
+    if (close(fd) != 0 || !written) {
         failOpen();
     }
     m_changed = false;
+}
+
+bool CProperty::writeAllLines(int descriptor, bool replaceFromStart) {
+    if (replaceFromStart && lseek(descriptor, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    std::vector<std::string> keys;
+    m_map->getAllKeys(&keys);
+    std::string text;
+    std::string value;
+    off_t total = 0;
+    for (const std::string& key : keys) {
+        m_map->getValueByKey(key, &value);
+        text.append(key).append(1, '=').append(value).append(1, '\n');
+        if (text.size() >= kChunkSize) {
+            if (!writeAll(descriptor, text)) {
+                return false;
+            }
+            total += static_cast<off_t>(text.size());
+            text.clear();
+        }
+    }
+    if (!keys.empty()) {
+        text.append(1, '\n');
+    }
+    if (!writeAll(descriptor, text)) {
+        return false;
+    }
+    total += static_cast<off_t>(text.size());
+    // An earlier, longer store must not leave its tail behind.
+    return !replaceFromStart || ftruncate(descriptor, total) == 0;
 }
 
 std::string CProperty::trim(std::string text) {

@@ -20,6 +20,10 @@ public:
     // file beside the target and must not pick up the old backup's lines).
     void setWriteFileName(std::string fileName) { m_writeFileName = fileName; }
     std::string getWriteFileName() const { return m_writeFileName; }
+    // Stores go through this open descriptor (not owned) instead of a name,
+    // so nobody can swap in another file between two stores; -1 ends it.
+    // A first read then finds nothing to load: the file is the run's own.
+    void setWriteDescriptor(int descriptor) { m_writeDescriptor = descriptor; }
 
     void setProperty(std::string key, std::string value);
     bool getProperty(std::string key, std::string* value);
@@ -39,10 +43,13 @@ public:
 
 private:
     void addLine(const std::string& line);
+    // Writes the whole map through the descriptor; false on a write error.
+    bool writeAllLines(int descriptor, bool replaceFromStart);
     [[noreturn]] static void failOpen();
 
     CMyMap* m_map;
     std::string m_fileName;
     std::string m_writeFileName;
+    int m_writeDescriptor;
     bool m_changed;
 };
