@@ -39,7 +39,9 @@ public:
         Block cfg;
         Block crc;
         bool inFile() const { return length.present; }
-        bool hasAnyKey() const { return length.present || data.present || cfg.present || crc.present; }
+        bool hasAnyKey() const {
+            return length.present || data.present || cfg.present || crc.present;
+        }
     };
 
     // Reads the file; false when it cannot be read (missing, not a regular

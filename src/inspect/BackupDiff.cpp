@@ -69,10 +69,9 @@ void CBackupDiff::compareLengthAndData(const std::string& lengthKey, const Numbe
 
 void CBackupDiff::compareNumber(const std::string& item, const Number& a, const Number& b) {
     if (comparePresence(item, a.present, b.present) && a.value != b.value) {
-        m_differences.push_back({item,
-                                 std::to_string(a.value) + " in A, " + std::to_string(b.value) +
-                                     " in B",
-                                 -1, -1});
+        m_differences.push_back(
+            {item, std::to_string(a.value) + " in A, " + std::to_string(b.value) + " in B", -1,
+             -1});
     }
 }
 
@@ -97,8 +96,8 @@ void CBackupDiff::compareBlock(const std::string& item, const Block& a, const Bl
     if (longer <= SHOWN_BLOCK_SIZE) {
         detail = hexOf(a.bytes) + " in A, " + hexOf(b.bytes) + " in B";
     } else {
-        detail = std::to_string(differing) + " bytes differ, first at offset " +
-                 std::to_string(first);
+        detail =
+            std::to_string(differing) + " bytes differ, first at offset " + std::to_string(first);
         if (a.bytes.size() != b.bytes.size()) {
             detail += "; " + std::to_string(a.bytes.size()) + " bytes in A, " +
                       std::to_string(b.bytes.size()) + " in B";

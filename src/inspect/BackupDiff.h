@@ -32,8 +32,8 @@ private:
     void compareDataSet(const CBackupContent::DataSet& a, const CBackupContent::DataSet& b);
     void compareModule(const CBackupContent::Module& a, const CBackupContent::Module& b);
     void compareLengthAndData(const std::string& lengthKey, const Number& lengthA,
-                              const Number& lengthB, const std::string& dataKey,
-                              const Block& dataA, const Block& dataB);
+                              const Number& lengthB, const std::string& dataKey, const Block& dataA,
+                              const Block& dataB);
     void compareNumber(const std::string& item, const Number& a, const Number& b);
     void compareBlock(const std::string& item, const Block& a, const Block& b);
     // Both held: true when the presence matches and there is more to compare.

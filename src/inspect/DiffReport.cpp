@@ -128,8 +128,8 @@ void CDiffReport::writeJsonDifferences(CJsonWriter& json) const {
     json.endArray();
 }
 
-void CDiffReport::writeUnreadableJson(std::ostream& out, const std::string& a,
-                                      const std::string& b, const std::string& unreadable) {
+void CDiffReport::writeUnreadableJson(std::ostream& out, const std::string& a, const std::string& b,
+                                      const std::string& unreadable) {
     CJsonWriter json;
     json.beginObject();
     json.key("a");

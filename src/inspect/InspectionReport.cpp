@@ -91,9 +91,8 @@ std::string CInspectionReport::masterText() const {
 }
 
 std::string CInspectionReport::moduleText(const CBackupContent::Module& module) const {
-    return "Module FPM" + std::to_string(module.number) + ": templates " +
-           sizeText(module.length) + ", configuration " + presenceText(module.cfg) + ", CRC " +
-           presenceText(module.crc);
+    return "Module FPM" + std::to_string(module.number) + ": templates " + sizeText(module.length) +
+           ", configuration " + presenceText(module.cfg) + ", CRC " + presenceText(module.crc);
 }
 
 void CInspectionReport::writeJson(std::ostream& out) const {

@@ -80,10 +80,11 @@ void CInspector::checkMaster() {
         return;
     }
     const std::string name = moduleName(masterNumber);
+    if (!m_content.modules()[masterNumber - 1].inFile()) {
+        addGap("master-mode file of " + name + ", but " + name + " is not in the file");
+    }
     for (const Module& module : m_content.modules()) {
-        if (module.number == masterNumber && !module.inFile()) {
-            addGap("master-mode file of " + name + ", but " + name + " is not in the file");
-        } else if (module.number != masterNumber && module.inFile()) {
+        if (module.number != masterNumber && module.inFile()) {
             addGap("master-mode file of " + name + " also holds " + moduleName(module.number));
         }
     }

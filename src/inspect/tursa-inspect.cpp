@@ -62,8 +62,9 @@ bool parse(int argc, char** argv, Options* options) {
     }
     const size_t wanted = options->diff ? 2 : 1;
     if (!options->help && options->files.size() != wanted) {
-        std::cerr << "tursa-inspect: " << (options->diff ? "--diff takes two files" : "one file wanted")
-                  << ", " << options->files.size() << " given\n";
+        std::cerr << "tursa-inspect: "
+                  << (options->diff ? "--diff takes two files" : "one file wanted") << ", "
+                  << options->files.size() << " given\n";
         return false;
     }
     return true;
