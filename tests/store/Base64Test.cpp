@@ -68,7 +68,8 @@ TEST(StoreBase64, IsValidAcceptsOnlyWhatTheEncoderWrites) {
     for (const char* text : {"Zg==", "Zm8=", "Zm9v", "Zm9vYmFy", "+/+/"}) {
         EXPECT_TRUE(CBase64::isValid(text, strlen(text))) << text;
     }
-    for (const char* text : {"", "Zg", "Zm9vY", "Zg=", "Z===", "Zg==Zg==", "Zm 9", "Zm-_", "Zm9v\n"}) {
+    for (const char* text :
+         {"", "Zg", "Zm9vY", "Zg=", "Z===", "Zg==Zg==", "Zm 9", "Zm-_", "Zm9v\n"}) {
         EXPECT_FALSE(CBase64::isValid(text, strlen(text))) << text;
     }
 }
