@@ -34,7 +34,6 @@ const int PROG_MODE_SENDS = 3;
 // A block is given up after this many attempts in a row without a usable reply.
 const int MAX_ATTEMPTS = 6;
 const int BLOCK_SIZE = 128;
-const int FPM_COUNT = 8;
 
 const unsigned short PAUSE_AFTER_TEMPLATES_S = 2;
 const unsigned short PAUSE_AFTER_CLEAN_S = 10;
@@ -43,7 +42,6 @@ const unsigned short PAUSE_AFTER_CLEAN_ALL_S = 20;
 const unsigned char FIRST_FPM = CMelkoAction::ADDRESS_FIRST_FPM;
 const unsigned char ALL_FPM = CMelkoAction::ADDRESS_ALL_FPM;
 const unsigned char HEADER_SIZE = CMelkoFrame::HEADER_SIZE;
-const char* const MASTER_KEY = "FPM0.MASTER";
 
 void log(const std::string& text, int level) {
     CLogger::getInstance()->log(text, level);
@@ -51,12 +49,6 @@ void log(const std::string& text, int level) {
 
 [[noreturn]] void failUnreachable() {
     failRun("Network unreachable.", EXIT_NETWORK_UNREACHABLE);
-}
-
-std::string fpmKey(int number, const char* suffix) {
-    char key[32];
-    snprintf(key, sizeof(key), "FPM%d.%s", number, suffix);
-    return key;
 }
 
 std::string hexText(int value) {
@@ -111,6 +103,10 @@ void appendNumber(std::string* list, int number) {
 }
 
 } // namespace
+
+std::string CMelkoProtocol::fpmKey(int number, const char* suffix) {
+    return "FPM" + std::to_string(number) + "." + suffix;
+}
 
 CMelkoProtocol::CMelkoProtocol() : m_masterAddress(0), m_network(nullptr), m_fileManager(nullptr) {}
 

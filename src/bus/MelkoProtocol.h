@@ -22,6 +22,15 @@ public:
     static constexpr unsigned long TEMPLATE_SIZE = TEMPLATE_END - TEMPLATE_START;
     static constexpr int CFG_SIZE = 5;
     static constexpr int CRC_SIZE = 5;
+    // Modules 1 to FPM_COUNT; the backup file names them FPM<number>.
+    static constexpr int FPM_COUNT = 8;
+    // Holds ADDRESS_FIRST_FPM + the master module's number, or
+    // ADDRESS_FIRST_FPM alone when every module was saved on its own.
+    static constexpr const char* MASTER_KEY = "FPM0.MASTER";
+
+    // The backup file's key of a module's value, as "FPM<number>.<suffix>"
+    // with the suffix DataLength, Data, CFG or CRC.
+    static std::string fpmKey(int number, const char* suffix);
 
     CMelkoProtocol();
     virtual ~CMelkoProtocol();

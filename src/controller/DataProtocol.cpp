@@ -13,19 +13,14 @@
 
 namespace {
 
-const int DATA_SET_COUNT = 4;
-const char* const DATA_SET_NAMES[DATA_SET_COUNT] = {"UserManagerConfig", "ConfigManager",
-                                                    "DayLightConfig", "SystemTimeConfig"};
-const char* const VERSION_KEY = "Global.Version";
+const char* const DATA_SET_NAMES[CDataProtocol::DATA_SET_COUNT] = {
+    "UserManagerConfig", "ConfigManager", "DayLightConfig", "SystemTimeConfig"};
 
 const unsigned long SEND_TIMEOUT_MS = 60000;
 const unsigned long HEADER_TIMEOUT_MS = 120000;
 const unsigned long DATA_TIMEOUT_MS = 60000;
 
 const unsigned char PASSWORD_ACCEPTED = 1;
-
-// Backup files older than this interface version cannot be restored.
-const float OLDEST_FILE_VERSION = 104.0f;
 
 std::vector<char> allocateBuffer(unsigned long size) {
     try {
@@ -47,22 +42,22 @@ void CDataProtocol::initialize() {
     m_fileManager = CFileManager::getInstance();
 }
 
+std::string CDataProtocol::dataSetName(int dataId) {
+    return dataId >= 0 && dataId < DATA_SET_COUNT ? DATA_SET_NAMES[dataId] : "";
+}
+
+std::string CDataProtocol::lengthKey(int dataId) {
+    return dataSetName(dataId) + ".DataLength";
+}
+
+std::string CDataProtocol::dataKey(int dataId) {
+    return dataSetName(dataId) + ".Data";
+}
+
 void CDataProtocol::getDataNameById(unsigned char dataId, std::string* name) {
     if (dataId < DATA_SET_COUNT) {
         *name = DATA_SET_NAMES[dataId];
     }
-}
-
-std::string CDataProtocol::lengthKey(int dataId) {
-    std::string name;
-    getDataNameById(static_cast<unsigned char>(dataId), &name);
-    return name + ".DataLength";
-}
-
-std::string CDataProtocol::dataKey(int dataId) {
-    std::string name;
-    getDataNameById(static_cast<unsigned char>(dataId), &name);
-    return name + ".Data";
 }
 
 bool CDataProtocol::readPackage(CFrame* frame, unsigned char headerSize) {
@@ -111,7 +106,7 @@ bool CDataProtocol::checkVersion(unsigned long controllerVersion) {
     float fileVersion = m_fileManager->getDataFloat(VERSION_KEY);
     std::ostringstream fileText;
     fileText << static_cast<double>(fileVersion);
-    if (fileVersion < OLDEST_FILE_VERSION) {
+    if (fileVersion < static_cast<float>(OLDEST_FILE_VERSION)) {
         CLogger::getInstance()->log("Incompatible versions of backup file (" + fileText.str() +
                                         ") and backup software.",
                                     2);

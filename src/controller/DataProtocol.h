@@ -12,6 +12,17 @@ class CFrame;
 // file. Run-ending failures are logged and thrown as an int error code.
 class CDataProtocol {
 public:
+    // The data sets have the ids 0 to DATA_SET_COUNT - 1.
+    static constexpr int DATA_SET_COUNT = 4;
+    static constexpr const char* VERSION_KEY = "Global.Version";
+    // Backup files older than this interface version cannot be restored.
+    static constexpr int OLDEST_FILE_VERSION = 104;
+
+    // The backup file's keys of a data set; empty names for an unknown id.
+    static std::string dataSetName(int dataId);
+    static std::string lengthKey(int dataId);
+    static std::string dataKey(int dataId);
+
     CDataProtocol();
     virtual ~CDataProtocol();
 
@@ -41,9 +52,6 @@ public:
     bool restoreData(unsigned char dataId, char* data, unsigned long length);
 
 private:
-    std::string lengthKey(int dataId);
-    std::string dataKey(int dataId);
-
     CFileManager* m_fileManager;
     CDataNetwork* m_network;
 };

@@ -106,6 +106,22 @@ unsigned long CBase64::decodedSize(const char* input, unsigned long textLength) 
     return values / 4 * 3 + (tail >= 2 ? tail - 1 : 0);
 }
 
+bool CBase64::isValid(const char* input, unsigned long textLength) {
+    if (textLength == 0 || textLength % 4 != 0) {
+        return false;
+    }
+    unsigned long padding = 0;
+    while (padding < 2 && input[textLength - 1 - padding] == '=') {
+        ++padding;
+    }
+    for (unsigned long i = 0; i < textLength - padding; ++i) {
+        if (sextetOf(input[i]) == kSkip) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void CBase64::encodeBlock(unsigned char* in, unsigned char* out, int length) {
     out[0] = kAlphabet[in[0] >> 2];
     out[1] = kAlphabet[((in[0] & 0x03) << 4) | (in[1] >> 4)];

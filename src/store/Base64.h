@@ -16,6 +16,11 @@ public:
     // not limited, computed without decoding.
     static unsigned long decodedSize(const char* input, unsigned long textLength);
 
+    // True when the text is Base64 as encode() writes it: whole groups of
+    // four alphabet characters, the last one padded with at most two '='.
+    // decode() is more tolerant; this tells a damaged value from a sound one.
+    static bool isValid(const char* input, unsigned long textLength);
+
     void encodeBlock(unsigned char* in, unsigned char* out, int length);
     void decodeBlock(unsigned char* in, unsigned char* out);
 };

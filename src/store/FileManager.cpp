@@ -234,6 +234,10 @@ bool CFileManager::getDataSize(std::string key, unsigned long* size) {
     return true;
 }
 
+bool CFileManager::getText(std::string key, std::string* text) {
+    return m_property != nullptr && m_property->getProperty(std::move(key), text);
+}
+
 // Reads like strtol, saturated to the signed 32-bit range: the unsigned
 // text of -1 reads back as the largest value.
 int CFileManager::getDataDWord(std::string key) {

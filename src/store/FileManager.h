@@ -35,6 +35,8 @@ public:
     // The number of bytes the key's Base64 text decodes to; false when the
     // key is absent.
     bool getDataSize(std::string key, unsigned long* size);
+    // The key's value as the file holds it (trimmed); false when absent.
+    bool getText(std::string key, std::string* text);
     int getDataDWord(std::string key);
     float getDataFloat(std::string key);
 

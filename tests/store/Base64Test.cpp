@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -60,5 +61,15 @@ TEST(StoreBase64, AgreesWithCoreutilsOnRandomBlocks) {
         CBase64().decode(text.data(), &back[0], text.size(), back.size());
         EXPECT_EQ(back, input);
         EXPECT_EQ(CBase64::decodedSize(text.data(), text.size()), input.size());
+    }
+}
+
+TEST(StoreBase64, IsValidAcceptsOnlyWhatTheEncoderWrites) {
+    for (const char* text : {"Zg==", "Zm8=", "Zm9v", "Zm9vYmFy", "+/+/"}) {
+        EXPECT_TRUE(CBase64::isValid(text, strlen(text))) << text;
+    }
+    for (const char* text :
+         {"", "Zg", "Zm9vY", "Zg=", "Z===", "Zg==Zg==", "Zm 9", "Zm-_", "Zm9v\n"}) {
+        EXPECT_FALSE(CBase64::isValid(text, strlen(text))) << text;
     }
 }
