@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "base/ExitCode.h"
+#include "base/Interrupt.h"
 #include "base/Logger.h"
 #include "backup/Backup.h"
 #include "bus/MelkoNetwork.h"
@@ -95,6 +96,7 @@ void tearDown() {
 } // namespace
 
 int main(int argc, char** argv) {
+    CInterrupt::install();
     CFileManager* fileManager = CFileManager::getInstance();
     CLogger* logger = CLogger::getInstance();
     CBackup backup;
@@ -122,6 +124,10 @@ int main(int argc, char** argv) {
         runTask(backup, commandLine, fileManager);
     } catch (int code) {
         status = code;
+    }
+    if (CInterrupt::happened()) {
+        // An interrupted run still logs out of the controller in its orderly way.
+        CDataNetwork::getInstance()->closeConnection();
     }
     // A backup's file replaces the previous one only when the run succeeded.
     if (!fileManager->finishBackup(status == 0) && status == 0) {

@@ -1,6 +1,7 @@
 #include "backup/Backup.h"
 
 #include "base/ExitCode.h"
+#include "base/Interrupt.h"
 #include "base/Logger.h"
 #include "bus/MelkoAction.h"
 #include "bus/MelkoNetwork.h"
@@ -106,12 +107,20 @@ void CBackup::openBus(std::string ipAddress, CMelkoProtocol& protocol) {
 }
 
 int CBackup::closingPhase(CMelkoProtocol& protocol, int savedCode) {
-    try {
-        protocol.setProgMode(false);
-        CLogger::getInstance()->log("Reset melko bus...", 4);
-        protocol.resetBus(static_cast<char>(CMelkoAction::ADDRESS_ALL_FPM));
-    } catch (int code) {
-        savedCode = code;
+    // A signal that arrives here ends the run all the same, but only after
+    // the modules have left programming mode: the phase then runs once more.
+    for (int pass = 0; pass < 2; ++pass) {
+        try {
+            protocol.setProgMode(false);
+            CLogger::getInstance()->log("Reset melko bus...", 4);
+            protocol.resetBus(static_cast<char>(CMelkoAction::ADDRESS_ALL_FPM));
+            break;
+        } catch (int code) {
+            savedCode = code;
+            if (!CInterrupt::happened()) {
+                break;
+            }
+        }
     }
     CMelkoNetwork::getInstance()->closeConnection();
     return savedCode;

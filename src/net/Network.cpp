@@ -1,5 +1,6 @@
 #include "net/Network.h"
 
+#include "base/Interrupt.h"
 #include "net/Timer.h"
 
 #include <algorithm>
@@ -57,6 +58,7 @@ void CNetwork::waitForSocket(short events, unsigned long timeoutMs) {
     request.events = events;
     request.revents = 0;
     poll(&request, 1, static_cast<int>(std::min<unsigned long>(timeoutMs, INT_MAX)));
+    CInterrupt::checkpoint();
 }
 
 bool CNetwork::openConnection(const char* ipAddress, unsigned int port, unsigned long timeoutMs) {

@@ -1,5 +1,6 @@
 #include "net/Timer.h"
 
+#include "base/Interrupt.h"
 #include "base/Progress.h"
 
 #include <cerrno>
@@ -36,13 +37,16 @@ void CTimer::waitMillis(unsigned long ms) {
         pause.tv_sec = static_cast<time_t>(left / 1000);
         pause.tv_nsec = static_cast<long>(left % 1000) * 1000000L;
         nanosleep(&pause, nullptr);
+        CInterrupt::checkpoint();
     }
 }
 
-// The tool installs no signal handlers, so one sleep covers the pause; its
-// result is not trusted (under a scaled clock it can be meaningless).
+// One sleep covers the pause; its result is not trusted (under a scaled
+// clock it can be meaningless).
 void CTimer::wait(unsigned short seconds) {
     sleep(seconds);
+    // Only a signal ends the sleep early, and only SIGINT and SIGTERM are caught.
+    CInterrupt::checkpoint();
 }
 
 void CTimer::wait(unsigned short seconds, const std::string& what) {

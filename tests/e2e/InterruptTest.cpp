@@ -1,0 +1,107 @@
+// A technician's Ctrl-C (or a SIGTERM) during a real run: the run fails,
+// but cleans up first.
+#include "e2e/BackupFile.h"
+#include "e2e/ToolRun.h"
+#include "support/Loopback.h"
+#include "support/Process.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <dirent.h>
+#include <functional>
+#include <thread>
+
+namespace {
+
+bool waitFor(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+bool hasEvent(const testsupport::SimProcess& sim, int port, const std::string& what) {
+    for (const auto& event : sim.events()) {
+        if (event.port == port && event.what.rfind(what, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Names in the folder other than the given ones: leftovers of the run.
+std::vector<std::string> othersIn(const std::string& path, const std::vector<std::string>& known) {
+    std::vector<std::string> others;
+    DIR* folder = opendir(path.c_str());
+    for (dirent* entry = folder ? readdir(folder) : nullptr; entry != nullptr; entry = readdir(folder)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != ".." && std::find(known.begin(), known.end(), name) == known.end()) {
+            others.push_back(name);
+        }
+    }
+    if (folder != nullptr) {
+        closedir(folder);
+    }
+    return others;
+}
+
+class E2eInterrupt : public ::testing::Test {
+protected:
+    std::string address = testsupport::reserveLoopbackAddress();
+    testsupport::TempDir dir;
+    testsupport::TempDir work;
+    testsupport::SimProcess sim;
+    testsupport::Process tool;
+    const std::string earlier = "Global.Version=107\nprevious=site\n\n";
+
+    void SetUp() override {
+        ASSERT_FALSE(address.empty());
+        ASSERT_TRUE(sim.start(address, {"--fpms", "1", "--password", "pw"}, dir.file("sim")));
+        testsupport::writeFile(work.file("site.bak"), earlier);
+        tool.start({TURSA_TOOL_BIN, "-b", "-i", address, "-p", "pw", "-f", work.file("site.bak")},
+                   e2e::compressedTime(), dir.file("out"), dir.file("err"));
+    }
+
+    // Status, standard error, and what the run left beside the earlier file.
+    void expectFailedRunKeptTheEarlierFile(int status) {
+        auto ended = tool.waitExit(30000);
+        ASSERT_TRUE(ended.has_value()) << "the tool did not end";
+        EXPECT_EQ(*ended, status);
+        EXPECT_EQ(testsupport::readFile(dir.file("err")),
+                  "Interrupted.\nPartial backup kept in " + work.file("site.bak") + ".partial\n");
+        EXPECT_EQ(testsupport::readFile(work.file("site.bak")), earlier);
+        EXPECT_EQ(othersIn(work.path(), {"site.bak", "site.bak.partial"}), std::vector<std::string>{})
+            << "no temporary file is left";
+        auto partial = e2e::parseBackup(testsupport::readFile(work.file("site.bak.partial")));
+        EXPECT_EQ(partial.count("SystemTimeConfig.DataLength"), 1u);
+    }
+};
+
+} // namespace
+
+TEST_F(E2eInterrupt, CtrlCDuringThePauseBeforeTheBus) {
+    ASSERT_TRUE(waitFor([&] { return hasEvent(sim, testsupport::SimProcess::kDataPort, "close"); }));
+    kill(tool.pid(), SIGINT);
+    expectFailedRunKeptTheEarlierFile(128 + SIGINT);
+    EXPECT_FALSE(hasEvent(sim, testsupport::SimProcess::kBusPort, "open"));
+}
+
+TEST_F(E2eInterrupt, TermDuringTheTemplateTransferLeavesTheModulesClean) {
+    ASSERT_TRUE(waitFor([&] { return sim.frames(testsupport::SimProcess::kBusPort).size() > 100; }));
+    kill(tool.pid(), SIGTERM);
+    expectFailedRunKeptTheEarlierFile(128 + SIGTERM);
+    const auto frames = sim.frames(testsupport::SimProcess::kBusPort);
+    ASSERT_GE(frames.size(), 4u);
+    EXPECT_EQ(frames.back(), "01 01 06 00 02 cf 01 f0 40 03") << "the bus reset comes last";
+    EXPECT_NE(frames[frames.size() - 2].find(" 02 ff 08 f0 "), std::string::npos) << "after programming mode off";
+    EXPECT_FALSE(sim.fpmProgMode(1));
+    EXPECT_TRUE(hasEvent(sim, testsupport::SimProcess::kBusPort, "close"));
+}
