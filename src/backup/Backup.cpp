@@ -126,19 +126,10 @@ int CBackup::closingPhase(CMelkoProtocol& protocol, int savedCode) {
     return savedCode;
 }
 
-void CBackup::backupFPM(std::string ipAddress, std::string password, bool login, int masterFpm) {
-    CMelkoProtocol protocol;
-    loginPhase(ipAddress, password, login);
-    openBus(ipAddress, protocol);
+void CBackup::runGuarded(CMelkoProtocol& protocol, const std::function<void()>& work) {
     int savedCode = 0;
     try {
-        if (!protocol.setMasterFPM(masterFpm)) {
-            failRun("No FPM found.", EXIT_NO_FPM);
-        }
-        protocol.setProgMode(true);
-        CLogger::getInstance()->log("Start finger print backup.", 3);
-        protocol.backupAllFPM();
-        CLogger::getInstance()->log("Finger print backup finished.", 3);
+        work();
     } catch (int code) {
         savedCode = code;
     }
@@ -148,15 +139,31 @@ void CBackup::backupFPM(std::string ipAddress, std::string password, bool login,
     }
 }
 
+void CBackup::backupFPM(std::string ipAddress, std::string password, bool login, int masterFpm) {
+    CMelkoProtocol protocol;
+    loginPhase(ipAddress, password, login);
+    openBus(ipAddress, protocol);
+    runGuarded(protocol, [&] {
+        if (!protocol.setMasterFPM(masterFpm)) {
+            failRun("No FPM found.", EXIT_NO_FPM);
+        }
+        protocol.setProgMode(true);
+        CLogger::getInstance()->log("Start finger print backup.", 3);
+        protocol.backupAllFPM();
+        CLogger::getInstance()->log("Finger print backup finished.", 3);
+    });
+}
+
 void CBackup::restoreFPM(std::string ipAddress, std::string password, bool login, int fpmFrom,
                          int fpmTo) {
     CMelkoProtocol::checkFileData(CFileManager::getInstance());
     CMelkoProtocol protocol;
     loginPhase(ipAddress, password, login);
     openBus(ipAddress, protocol);
+    // Outside the guarded work: a restore that cannot switch programming
+    // mode on has changed no module.
     protocol.setProgMode(true);
-    int savedCode = 0;
-    try {
+    runGuarded(protocol, [&] {
         CLogger::getInstance()->log("Start finger print restore.", 3);
         if (fpmFrom > 0) {
             protocol.restoreFPM(fpmFrom, fpmTo);
@@ -164,11 +171,5 @@ void CBackup::restoreFPM(std::string ipAddress, std::string password, bool login
             protocol.restoreAllFPM();
         }
         CLogger::getInstance()->log("Finger print restore finished.", 3);
-    } catch (int code) {
-        savedCode = code;
-    }
-    savedCode = closingPhase(protocol, savedCode);
-    if (savedCode > 0) {
-        throw savedCode;
-    }
+    });
 }

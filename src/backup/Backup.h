@@ -35,6 +35,9 @@ private:
     // Programming mode off, bus reset, close. A failure here (11) replaces
     // the code saved from the module work.
     int closingPhase(CMelkoProtocol& protocol, int savedCode);
+    // Runs the module work; whatever code it ends with, the closing phase
+    // follows, and then the code (or the closing phase's own) is thrown.
+    void runGuarded(CMelkoProtocol& protocol, const std::function<void()>& work);
     void runOnController(std::string ipAddress, std::string password, const char* startText,
                          const char* endText,
                          const std::function<void(CDataProtocol&, unsigned long)>& step);
