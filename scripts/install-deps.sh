@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the demo and the tests need, when missing.
+# Installs the Debian packages the build, the demo, the tests and the
+# benchmarks need, when missing.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libfaketime coreutils time groff-base)
+packages=(cmake make g++ libgtest-dev libbenchmark-dev libfaketime coreutils time strace groff-base)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
