@@ -8,6 +8,8 @@
 #include "store/FileManager.h"
 
 #include <cstdlib>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <iostream>
 #include <string>
 
@@ -95,7 +97,20 @@ void tearDown() {
 
 } // namespace
 
+namespace {
+
+// The password is in memory from the first moment: a core file must not
+// carry it away.
+void forbidCoreFiles() {
+    struct rlimit none = {0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    prctl(PR_SET_DUMPABLE, 0);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    forbidCoreFiles();
     CInterrupt::install();
     CFileManager* fileManager = CFileManager::getInstance();
     CLogger* logger = CLogger::getInstance();

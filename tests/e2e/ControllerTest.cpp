@@ -341,6 +341,10 @@ TEST_F(E2eController, PasswordIsNotShownInTheProcessList) {
         testsupport::readFile("/proc/" + std::to_string(process.pid()) + "/cmdline");
     EXPECT_NE(cmdline.find("--password"), std::string::npos);
     EXPECT_EQ(cmdline.find("hidden-word"), std::string::npos);
+    const std::string limits =
+        testsupport::readFile("/proc/" + std::to_string(process.pid()) + "/limits");
+    EXPECT_NE(limits.find("Max core file size        0                    0"), std::string::npos)
+        << "no core file may carry the password away:\n" << limits;
     auto status = process.waitExit(60000);
     EXPECT_EQ(status.value_or(-1), 0) << testsupport::readFile(dir.file("p.err"));
 }
