@@ -11,6 +11,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <iostream>
+#include <new>
 #include <string>
 
 const std::string m_version = "Kemb Backup \"1.0.1.2-SW005\"";
@@ -139,6 +140,10 @@ int main(int argc, char** argv) {
         runTask(backup, commandLine, fileManager);
     } catch (int code) {
         status = code;
+    } catch (const std::bad_alloc&) {
+        // A clean failure with the usual teardown, never an abort.
+        logMemoryError();
+        status = EXIT_OUT_OF_MEMORY;
     }
     if (CInterrupt::happened()) {
         // An interrupted run still logs out of the controller in its orderly way.

@@ -11,6 +11,8 @@
 #include "net/Timer.h"
 #include "store/FileManager.h"
 
+#include <new>
+
 namespace {
 
 const unsigned int DATA_PORT = 11574;
@@ -132,6 +134,9 @@ void CBackup::runGuarded(CMelkoProtocol& protocol, const std::function<void()>& 
         work();
     } catch (int code) {
         savedCode = code;
+    } catch (const std::bad_alloc&) {
+        logMemoryError();
+        savedCode = EXIT_OUT_OF_MEMORY;
     }
     savedCode = closingPhase(protocol, savedCode);
     if (savedCode > 0) {

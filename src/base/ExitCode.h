@@ -20,8 +20,13 @@ enum ExitCode : int {
     EXIT_UNKNOWN_SOURCE_FPM = 17,
     EXIT_DESTINATION_FPM_NOT_FOUND = 18,
     EXIT_BACKUP_FILE_UNUSABLE = 19,
+    EXIT_OUT_OF_MEMORY = 20,
     EXIT_COMMAND_LINE_REJECTED = 255,
 };
 
 // Logs the message as an error (level 1) and ends the run with the code.
 [[noreturn]] void failRun(const std::string& message, ExitCode code);
+
+// Logs "Memory error" as an error, once per run however many layers see the
+// same allocation failure go by.
+void logMemoryError();

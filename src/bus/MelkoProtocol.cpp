@@ -86,7 +86,7 @@ std::vector<char> allocateTemplateBuffer() {
     try {
         return std::vector<char>(CMelkoTele::INFO_CAPACITY, 0);
     } catch (const std::bad_alloc&) {
-        log("Memory error", 1);
+        logMemoryError();
         throw;
     }
 }

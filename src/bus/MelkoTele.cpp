@@ -1,5 +1,6 @@
 #include "bus/MelkoTele.h"
 
+#include "base/ExitCode.h"
 #include "base/Logger.h"
 
 #include <cstring>
@@ -11,7 +12,7 @@ std::unique_ptr<char[]> allocateInfoBuffer() {
     try {
         return std::unique_ptr<char[]>(new char[CMelkoTele::INFO_CAPACITY]());
     } catch (const std::bad_alloc&) {
-        CLogger::getInstance()->log("Memory error", 1);
+        logMemoryError();
         throw;
     }
 }

@@ -1,5 +1,6 @@
 #include "controller/DataNetwork.h"
 
+#include "base/ExitCode.h"
 #include "base/Logger.h"
 #include "controller/Frame.h"
 
@@ -11,10 +12,6 @@ namespace {
 
 const unsigned long CLOSE_SEND_TIMEOUT_MS = 60000;
 const unsigned long CLOSE_ACK_TIMEOUT_MS = 1000;
-
-void logMemoryError() {
-    CLogger::getInstance()->log("Memory error", 1);
-}
 
 } // namespace
 

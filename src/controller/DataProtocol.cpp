@@ -26,7 +26,7 @@ std::vector<char> allocateBuffer(unsigned long size) {
     try {
         return std::vector<char>(size);
     } catch (const std::bad_alloc&) {
-        CLogger::getInstance()->log("Memory error", 1);
+        logMemoryError();
         throw;
     }
 }

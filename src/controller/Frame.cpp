@@ -1,5 +1,6 @@
 #include "controller/Frame.h"
 
+#include "base/ExitCode.h"
 #include "base/Logger.h"
 
 #include <algorithm>
@@ -32,7 +33,7 @@ void CFrame::setData(const char* data, unsigned long length) {
             m_data.assign(data, data + length);
         }
     } catch (const std::bad_alloc&) {
-        CLogger::getInstance()->log("Memory error", 1);
+        logMemoryError();
         throw;
     }
     m_dataLength = length;

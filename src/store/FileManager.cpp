@@ -1,5 +1,6 @@
 #include "store/FileManager.h"
 
+#include "base/ExitCode.h"
 #include "base/Logger.h"
 #include "store/Base64.h"
 #include "store/Property.h"
@@ -92,7 +93,7 @@ CFileManager::~CFileManager() {
     try {
         finishBackup(false);
     } catch (const std::bad_alloc&) {
-        CLogger::getInstance()->log("Memory error", 1);
+        logMemoryError();
     }
     // Stores changes made after the run ended; logs and swallows failures.
     delete m_property;
@@ -191,7 +192,7 @@ bool CFileManager::writeData(std::string key, char* data, unsigned long length) 
         }
         text.assign((length + 2) / 3 * 4 + 1, '\0');
     } catch (const std::bad_alloc&) {
-        CLogger::getInstance()->log("Memory error", 1);
+        logMemoryError();
         throw;
     }
     CBase64 codec;
@@ -321,7 +322,7 @@ bool CFileManager::keepPending(const std::string& temporary, int descriptor,
         return false;
     } catch (const std::bad_alloc&) {
         removeIfOurs(temporary, descriptor);
-        CLogger::getInstance()->log("Memory error", 1);
+        logMemoryError();
         return false;
     }
     if (fsync(descriptor) != 0 || !isOurs(temporary, descriptor) ||

@@ -58,7 +58,7 @@ CProperty::~CProperty() {
     } catch (int) {
         // writeFile has logged why; an error code must not leave a destructor.
     } catch (const std::bad_alloc&) {
-        CLogger::getInstance()->log("Memory error", 1);
+        logMemoryError();
     }
     delete m_map;
 }

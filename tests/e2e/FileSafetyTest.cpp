@@ -73,3 +73,31 @@ TEST(E2eFileSafety, SwappedTemporaryFileIsNeverWrittenThrough) {
     EXPECT_EQ(*status, 19);
     EXPECT_EQ(testsupport::readFile(dir.file("err")), "Could not open backup file.\n");
 }
+
+TEST(E2eFileSafety, RunningOutOfMemoryIsACleanFailure) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#endif
+    const std::string address = testsupport::reserveLoopbackAddress();
+    ASSERT_FALSE(address.empty());
+    testsupport::TempDir dir;
+    testsupport::SimProcess sim;
+    // Two data sets of 16 MiB, in a process limited to 100 MiB of address space.
+    ASSERT_TRUE(sim.start(address, {"--fpms", "1", "--password", "pw", "--sizes", "16777216,16777216,16,16"},
+                          dir.file("sim")));
+    const std::string earlier = "Global.Version=107\nprevious=site\n\n";
+    testsupport::writeFile(dir.file("site.bak"), earlier);
+    testsupport::Process tool;
+    tool.start({"/usr/bin/prlimit", "--as=104857600", "--", TURSA_TOOL_BIN, "-b", "-i", address, "-p", "pw", "-f",
+                dir.file("site.bak")},
+               e2e::compressedTime(), dir.file("out"), dir.file("err"));
+    auto status = tool.waitExit(60000);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 20) << "not an abort";
+    // What was collected is kept when memory allows storing it.
+    const std::string partialLine = "Partial backup kept in " + dir.file("site.bak") + ".partial\n";
+    const bool kept = e2e::exists(dir.file("site.bak.partial"));
+    EXPECT_EQ(testsupport::readFile(dir.file("err")), "Memory error\n" + (kept ? partialLine : ""));
+    EXPECT_EQ(testsupport::readFile(dir.file("site.bak")), earlier);
+    EXPECT_EQ(temporaryIn(dir.path(), "site.bak"), "") << "no temporary file is left";
+}
