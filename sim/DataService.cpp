@@ -73,6 +73,16 @@ void DataService::handleRequest(const Frame& request, std::vector<Reply>* replie
     if (fault != nullptr && !applyFault(*fault, &reply)) {
         return;
     }
+    if (fault != nullptr && fault->kind == Fault::Kind::Trickle) {
+        // One byte at a time, each fault.arg milliseconds after the one before.
+        for (size_t i = 0; i < reply.bytes.size(); ++i) {
+            Reply piece;
+            piece.bytes = reply.bytes.substr(i, 1);
+            piece.delayMs = reply.delayMs + fault->arg * (i + 1);
+            replies->push_back(piece);
+        }
+        return;
+    }
     replies->push_back(reply);
 }
 
@@ -143,6 +153,8 @@ bool DataService::applyFault(const Fault& fault, Reply* reply) {
     case Fault::Kind::Garbage:
         bytes[2] = static_cast<char>(static_cast<unsigned char>(bytes[2]) + 1);
         return true;
+    case Fault::Kind::Trickle:
+        return true; // cut into pieces by the caller
     }
     return true;
 }

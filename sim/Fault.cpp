@@ -20,6 +20,7 @@ const KindInfo kKinds[] = {
     {"error", Fault::Kind::Error, false, true},
     {"close", Fault::Kind::Close, true, true},
     {"garbage", Fault::Kind::Garbage, false, false},
+    {"trickle", Fault::Kind::Trickle, true, true},
 };
 
 const KindInfo* findKind(const std::string& name) {

@@ -7,7 +7,7 @@ namespace sim {
 // One misbehaviour of the controller, given as KIND:TYPE:N[:ARG]: it hits
 // the N-th request (1-based, over the simulator's life) of frame type TYPE.
 struct Fault {
-    enum class Kind { NoReply, Late, Truncate, Error, Close, Garbage };
+    enum class Kind { NoReply, Late, Truncate, Error, Close, Garbage, Trickle };
 
     Kind kind = Kind::NoReply;
     unsigned char type = 0;

@@ -330,6 +330,7 @@ const char* Options::usage() {
            "      close:TYPE:N:K        only the first K bytes of the reply, then the\n"
            "                            connection is closed\n"
            "      garbage:TYPE:N        the reply with its data id incremented by one\n"
+           "      trickle:TYPE:N:MS     the reply one byte at a time, MS milliseconds apart\n"
            "\n"
            "The bus on port 11575:\n"
            "  --fpms LIST               the modules present: numbers 1..8 separated by\n"

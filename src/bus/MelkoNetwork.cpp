@@ -71,6 +71,9 @@ int CMelkoNetwork::receiveFrameHeader(CMelkoFrame* frame, unsigned char headerSi
         return -1;
     }
     char header[MAX_HEADER_SIZE] = {};
+    // A reply is at most 524 bytes: its header within the time-out, the
+    // rest within one data time-out more, however it trickles in.
+    boundReply(timeoutMs + DATA_READ_TIMEOUT_MS);
     if (!fillReadBuffer(headerSize, timeoutMs)) {
         return -1;
     }

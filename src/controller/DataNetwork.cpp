@@ -13,6 +13,13 @@ namespace {
 const unsigned long CLOSE_SEND_TIMEOUT_MS = 60000;
 const unsigned long CLOSE_ACK_TIMEOUT_MS = 1000;
 
+// No reply may hold the run longer than 10 minutes, plus a minute for every
+// 16 MiB its header announces: a peer that sends a byte now and then, each
+// within the per-read time-out, would otherwise keep a run alive for hours.
+const unsigned long REPLY_LIMIT_MS = 10 * 60 * 1000;
+const unsigned long REPLY_LIMIT_STEP_BYTES = 16UL * 1024 * 1024;
+const unsigned long REPLY_LIMIT_STEP_MS = 60 * 1000;
+
 } // namespace
 
 CDataNetwork* CDataNetwork::m_instance = nullptr;
@@ -52,6 +59,7 @@ long CDataNetwork::receiveFrameHeader(CFrame* frame, unsigned char headerSize,
         return -1;
     }
     char header[UCHAR_MAX];
+    boundReply(REPLY_LIMIT_MS);
     if (receiveAll(header, headerSize, timeoutMs) == -1) {
         return -1;
     }
@@ -70,6 +78,7 @@ bool CDataNetwork::receiveFrameData(CFrame* frame, unsigned long size, unsigned 
     if (size == 0) {
         return true;
     }
+    boundReply(REPLY_LIMIT_MS + size / REPLY_LIMIT_STEP_BYTES * REPLY_LIMIT_STEP_MS);
     std::vector<char> block;
     try {
         if (!receiveAll(&block, size, timeoutMs)) {

@@ -30,7 +30,12 @@ bool isTransient(int error) {
 
 } // namespace
 
-CNetwork::CNetwork() : m_state(STATE_CLOSED) {}
+CNetwork::CNetwork() : m_state(STATE_CLOSED), m_replyBounded(false) {}
+
+void CNetwork::boundReply(unsigned long limitMs) {
+    m_replyDeadline.startTimeoutTimer(limitMs);
+    m_replyBounded = true;
+}
 
 bool CNetwork::initialize() {
     m_state = STATE_CLOSED;
@@ -156,6 +161,9 @@ bool CNetwork::waitLeft(CTimer* timer, bool* timing, unsigned long timeoutMs, sh
         *timing = true;
     }
     unsigned long left = timer->getRemainingMillis();
+    if (events == POLLIN && m_replyBounded) {
+        left = std::min(left, m_replyDeadline.getRemainingMillis());
+    }
     if (left == 0) {
         return false;
     }

@@ -41,6 +41,11 @@ public:
     void discardWaiting();
 
 protected:
+    // Bounds the whole reply that starts now: every later read ends by this
+    // deadline too, so a peer that trickles its bytes, each within the
+    // per-read time-out, cannot hold the run longer than limitMs.
+    void boundReply(unsigned long limitMs);
+
     int m_state;
     // A second openConnection closes the descriptor of the first.
     CSocket m_socket;
@@ -51,4 +56,7 @@ private:
     void waitForSocket(short events, unsigned long timeoutMs);
     // Starts the time-out on the first wait of a call; false once it is over.
     bool waitLeft(CTimer* timer, bool* timing, unsigned long timeoutMs, short events);
+
+    CTimer m_replyDeadline;
+    bool m_replyBounded;
 };
