@@ -119,7 +119,10 @@ bool CBase64::isValid(const char* input, unsigned long textLength) {
             return false;
         }
     }
-    return true;
+    // The last value before the padding holds bits no byte is made of; the
+    // encoder leaves them zero.
+    const unsigned char unusedBits = padding == 2 ? 0x0F : padding == 1 ? 0x03 : 0x00;
+    return (sextetOf(input[textLength - 1 - padding]) & unusedBits) == 0;
 }
 
 void CBase64::encodeBlock(unsigned char* in, unsigned char* out, int length) {

@@ -73,3 +73,18 @@ TEST(StoreBase64, IsValidAcceptsOnlyWhatTheEncoderWrites) {
         EXPECT_FALSE(CBase64::isValid(text, strlen(text))) << text;
     }
 }
+
+// The bits a padded group does not carry must be zero: "Zm9vgY==" decodes
+// to the same bytes as "Zm9vgQ==", which is the only text encode() writes.
+TEST(StoreBase64, IsValidRefusesBitsBehindThePadding) {
+    const std::string alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (size_t value = 0; value < alphabet.size(); ++value) {
+        const std::string twoPadded = std::string("Zm9vg") + alphabet[value] + "==";
+        const std::string onePadded = std::string("Zm9vZm") + alphabet[value] + "=";
+        EXPECT_EQ(CBase64::isValid(twoPadded.data(), twoPadded.size()), value % 16 == 0)
+            << twoPadded;
+        EXPECT_EQ(CBase64::isValid(onePadded.data(), onePadded.size()), value % 4 == 0)
+            << onePadded;
+    }
+}
