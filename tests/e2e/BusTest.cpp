@@ -462,6 +462,16 @@ TEST_F(E2eBus, RestoreFailures) {
     auto fiveMissing = tool("--restore", 1, {"--fpm-only", "--fpm-from", "1", "--fpm-to", "1"}, "pw",
                             PATIENT_SPEEDUP);
     EXPECT_EQ(fiveMissing.status, 0) << fiveMissing.err;
+    // The tenth write goes out six times, 700 ms apart after each missing reply.
+    const auto writes = patient->frames(testsupport::SimProcess::kBusPort);
+    const auto repeated = std::adjacent_find(writes.begin(), writes.end(), [](const std::string& a, const std::string& b) {
+        return a == b && a.find(" 02 c1 04 f0 ") != std::string::npos;
+    });
+    ASSERT_NE(repeated, writes.end());
+    EXPECT_EQ(std::count(writes.begin(), writes.end(), *repeated), 6);
+    EXPECT_GE(gapMs(patient->events(), testsupport::SimProcess::kBusPort, *repeated,
+                    testsupport::SimProcess::kBusPort, *repeated),
+              (1000 + 700) / PATIENT_SPEEDUP - 10);
     patient.reset();
     auto silent = startSim({"--fpms", "1", "--bus-fault", "noreply:4:10:6"}, "silent");
     auto sixMissing = tool("--restore", 1, {"--fpm-only", "--fpm-from", "1", "--fpm-to", "1"});
