@@ -7,6 +7,7 @@
 #include "controller/DataNetwork.h"
 #include "store/FileManager.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -112,6 +113,8 @@ void forbidCoreFiles() {
 
 int main(int argc, char** argv) {
     forbidCoreFiles();
+    // Past a file-size limit a write must fail like on a full disk, not kill the run.
+    signal(SIGXFSZ, SIG_IGN);
     CInterrupt::install();
     CFileManager* fileManager = CFileManager::getInstance();
     CLogger* logger = CLogger::getInstance();

@@ -50,7 +50,7 @@ int openRegularForReading(const std::string& path) {
 
 CProperty::CProperty(std::string fileName)
     : m_map(new CMyMap()), m_fileName(fileName), m_writeFileName(fileName), m_writeDescriptor(-1),
-      m_changed(false) {}
+      m_writeFailureReported(false), m_changed(false) {}
 
 CProperty::~CProperty() {
     try {
@@ -148,6 +148,11 @@ void CProperty::writeFile() {
     }
     if (m_writeDescriptor >= 0) {
         if (!writeAllLines(m_writeDescriptor, true)) {
+            // A full disk fails every later store as well: say it once.
+            if (m_writeFailureReported) {
+                throw static_cast<int>(EXIT_BACKUP_FILE_UNUSABLE);
+            }
+            m_writeFailureReported = true;
             failOpen();
         }
         m_changed = false;

@@ -51,5 +51,6 @@ private:
     std::string m_fileName;
     std::string m_writeFileName;
     int m_writeDescriptor;
+    bool m_writeFailureReported;
     bool m_changed;
 };

@@ -101,3 +101,27 @@ TEST(E2eFileSafety, RunningOutOfMemoryIsACleanFailure) {
     EXPECT_EQ(testsupport::readFile(dir.file("site.bak")), earlier);
     EXPECT_EQ(temporaryIn(dir.path(), "site.bak"), "") << "no temporary file is left";
 }
+
+TEST(E2eFileSafety, FileSizeLimitIsOneClearFailure) {
+    // Past 4 KiB every store fails as on a full disk, and SIGXFSZ must not
+    // kill the run: one error line, the earlier file intact, nothing
+    // truncated presented as a backup.
+    const std::string address = testsupport::reserveLoopbackAddress();
+    ASSERT_FALSE(address.empty());
+    testsupport::TempDir dir;
+    testsupport::SimProcess sim;
+    ASSERT_TRUE(sim.start(address, {"--fpms", "1", "--password", "pw"}, dir.file("sim")));
+    const std::string earlier = "Global.Version=107\nprevious=site\n\n";
+    testsupport::writeFile(dir.file("site.bak"), earlier);
+    testsupport::Process tool;
+    tool.start({"/usr/bin/prlimit", "--fsize=4096", "--", TURSA_TOOL_BIN, "-b", "-i", address, "-p", "pw", "-f",
+                dir.file("site.bak")},
+               e2e::compressedTime(), dir.file("out"), dir.file("err"));
+    auto status = tool.waitExit(60000);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 19);
+    EXPECT_EQ(testsupport::readFile(dir.file("err")), "Could not open backup file.\n");
+    EXPECT_EQ(testsupport::readFile(dir.file("site.bak")), earlier);
+    EXPECT_FALSE(e2e::exists(dir.file("site.bak.partial")));
+    EXPECT_EQ(temporaryIn(dir.path(), "site.bak"), "");
+}
