@@ -4,8 +4,30 @@
 #include "base/Progress.h"
 
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 CLogger* CLogger::m_instance = nullptr;
+
+namespace {
+
+// Only a regular file of the user who runs the tool takes the log: a FIFO
+// would block the run until someone reads it, and another user's file (or a
+// link planted to one) must not be written by a tool that often runs as
+// root. A new log file is created readable by its owner only.
+bool isUsableLogFile(const std::string& name) {
+    int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info;
+    bool usable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid();
+    close(fd);
+    return usable;
+}
+
+} // namespace
 
 CLogger* CLogger::getInstance() {
     if (m_instance == nullptr) {
@@ -35,7 +57,9 @@ void CLogger::setFileName(std::string name) {
         return;
     }
     m_fileName = name;
-    m_file.open(name, std::ios::out | std::ios::app);
+    if (isUsableLogFile(name)) {
+        m_file.open(name, std::ios::out | std::ios::app);
+    }
     if (!m_file.is_open()) {
         std::cerr << "Could not user logfile " << name << std::endl;
         exit(EXIT_LOG_FILE_UNUSABLE);

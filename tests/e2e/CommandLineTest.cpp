@@ -137,7 +137,30 @@ TEST_F(E2eCommandLine, LogFileIsAppendedOrRefused) {
     EXPECT_EQ(testsupport::readFile(log),
               "earlier line\nCould not open backup file.\nCould not open backup file.\n");
 
-    auto refused = run({"--log-file", dir.file("no/such/dir.log"), "-f", "x"});
-    EXPECT_EQ(refused.status, 16);
-    EXPECT_EQ(refused.err, "Could not user logfile " + dir.file("no/such/dir.log") + "\n");
+    // Refused at once, the file as it was: a missing folder, a FIFO (which
+    // would block the run until someone reads it), another user's file.
+    const std::string fifo = dir.file("fifo.log");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string foreign = dir.file("foreign.log");
+    testsupport::writeFile(foreign, "not yours\n");
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    }
+    for (const std::string& name : {dir.file("no/such/dir.log"), fifo, foreign}) {
+        if (name == foreign && !root) {
+            continue; // only root can hand a file to another user
+        }
+        auto refused = run({"--log-file", name, "-f", "x"});
+        EXPECT_EQ(refused.status, 16) << name;
+        EXPECT_EQ(refused.err, "Could not user logfile " + name + "\n");
+    }
+    EXPECT_EQ(testsupport::readFile(foreign), "not yours\n");
+
+    // A log file the tool creates is its owner's alone.
+    auto created = run({"--log-file", dir.file("new.log"), "-f", "x"});
+    EXPECT_EQ(created.status, 0);
+    struct stat info;
+    ASSERT_EQ(stat(dir.file("new.log").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
