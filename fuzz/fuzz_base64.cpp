@@ -2,6 +2,7 @@
 // limit, decodedSize() predicts the unlimited decode exactly, a limited
 // decode is a prefix of the unlimited one, and a text isValid() accepts is
 // exactly what encode() makes of its bytes.
+#include "FuzzCheck.h"
 #include "store/Base64.h"
 
 #include <cstdint>
@@ -13,9 +14,8 @@
 
 namespace {
 
-void fail(const char* what) {
-    fprintf(stderr, "base64: %s\n", what);
-    abort();
+[[noreturn]] void fail(const char* what) {
+    fuzzcheck::fail("base64", what);
 }
 
 } // namespace

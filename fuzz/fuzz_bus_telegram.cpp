@@ -1,6 +1,7 @@
 // Bus frames and telegrams: a received header and block, the checksum
 // test, the unstuffing and the decode, each on exactly the bytes received;
 // and a write-data telegram built from the input decodes to what was put in.
+#include "FuzzCheck.h"
 #include "bus/MelkoAction.h"
 #include "bus/MelkoFrame.h"
 #include "bus/MelkoParser.h"
@@ -15,18 +16,11 @@
 
 namespace {
 
-void fail(const char* what) {
-    fprintf(stderr, "bus telegram: %s\n", what);
-    abort();
+[[noreturn]] void fail(const char* what) {
+    fuzzcheck::fail("bus telegram", what);
 }
 
-std::unique_ptr<char[]> copyOf(const uint8_t* data, size_t count) {
-    std::unique_ptr<char[]> copy(new char[count]);
-    if (count > 0) {
-        memcpy(copy.get(), data, count);
-    }
-    return copy;
-}
+using fuzzcheck::copyOf;
 
 void receivedFrame(const uint8_t* data, size_t size) {
     CMelkoFrame frame;

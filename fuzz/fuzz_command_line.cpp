@@ -9,6 +9,7 @@
 // parse and its helpers are stateless string checkers. Unlike running each
 // input in a child process, this keeps the coverage in the fuzzer's process
 // and costs nothing per input.
+#include "FuzzCheck.h"
 #include "app/CommandLine.h"
 #include "base/Logger.h"
 
@@ -29,9 +30,8 @@ jmp_buf g_exitJump;
 volatile bool g_insideParse = false;
 volatile int g_exitStatus = 0;
 
-void fail(const char* what) {
-    fprintf(stderr, "command line: %s\n", what);
-    abort();
+[[noreturn]] void fail(const char* what) {
+    fuzzcheck::fail("command line", what);
 }
 
 // False when parse called exit; the status is then in g_exitStatus.

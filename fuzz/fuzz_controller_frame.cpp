@@ -1,6 +1,7 @@
 // Controller frames: a received header is parsed from exactly the bytes it
 // needs, and a frame assembled from the input's fields and data goes to the
 // wire and back unchanged.
+#include "FuzzCheck.h"
 #include "controller/Frame.h"
 
 #include <cstdint>
@@ -11,19 +12,11 @@
 
 namespace {
 
-void fail(const char* what) {
-    fprintf(stderr, "controller frame: %s\n", what);
-    abort();
+[[noreturn]] void fail(const char* what) {
+    fuzzcheck::fail("controller frame", what);
 }
 
-// A heap copy of exactly count bytes, so that a read past them is reported.
-std::unique_ptr<char[]> copyOf(const uint8_t* data, size_t count) {
-    std::unique_ptr<char[]> copy(new char[count]);
-    if (count > 0) {
-        memcpy(copy.get(), data, count);
-    }
-    return copy;
-}
+using fuzzcheck::copyOf;
 
 } // namespace
 

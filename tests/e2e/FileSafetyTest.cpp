@@ -40,21 +40,47 @@ bool controllerClosed(const testsupport::SimProcess& sim) {
     return false;
 }
 
-} // namespace
-
-TEST(E2eFileSafety, SwappedTemporaryFileIsNeverWrittenThrough) {
-    const std::string address = testsupport::reserveLoopbackAddress();
-    ASSERT_FALSE(address.empty());
+// A simulated site, an earlier backup beside which the tool works, and the
+// tool started on it, optionally under a resource limit (through prlimit).
+class E2eFileSafety : public ::testing::Test {
+protected:
+    std::string address = testsupport::reserveLoopbackAddress();
     testsupport::TempDir dir;
     testsupport::SimProcess sim;
-    ASSERT_TRUE(sim.start(address, {"--fpms", "1", "--password", "pw"}, dir.file("sim")));
-    const std::string earlier = "Global.Version=107\nprevious=site\n\n";
-    testsupport::writeFile(dir.file("site.bak"), earlier);
-    testsupport::writeFile(dir.file("victim"), "precious\n");
-
     testsupport::Process tool;
-    tool.start({TURSA_TOOL_BIN, "-b", "-i", address, "-p", "pw", "-f", dir.file("site.bak")},
-               e2e::compressedTime(), dir.file("out"), dir.file("err"));
+    const std::string earlier = "Global.Version=107\nprevious=site\n\n";
+
+    void startSite(std::vector<std::string> simArgs = {}) {
+        ASSERT_FALSE(address.empty());
+        simArgs.insert(simArgs.end(), {"--fpms", "1", "--password", "pw"});
+        ASSERT_TRUE(sim.start(address, simArgs, dir.file("sim")));
+        testsupport::writeFile(dir.file("site.bak"), earlier);
+    }
+
+    void startBackup(const std::string& limit = "") {
+        std::vector<std::string> argv = {TURSA_TOOL_BIN, "-b", "-i", address, "-p", "pw", "-f", dir.file("site.bak")};
+        if (!limit.empty()) {
+            argv.insert(argv.begin(), {"/usr/bin/prlimit", limit, "--"});
+        }
+        tool.start(argv, e2e::compressedTime(), dir.file("out"), dir.file("err"));
+    }
+
+    int exitStatus() {
+        auto status = tool.waitExit(60000);
+        EXPECT_TRUE(status.has_value()) << "the tool did not end";
+        return status.value_or(-1);
+    }
+
+    std::string errors() const { return testsupport::readFile(dir.file("err")); }
+    bool earlierFileKept() const { return testsupport::readFile(dir.file("site.bak")) == earlier; }
+};
+
+} // namespace
+
+TEST_F(E2eFileSafety, SwappedTemporaryFileIsNeverWrittenThrough) {
+    startSite();
+    testsupport::writeFile(dir.file("victim"), "precious\n");
+    startBackup();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (!controllerClosed(sim) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -64,64 +90,39 @@ TEST(E2eFileSafety, SwappedTemporaryFileIsNeverWrittenThrough) {
     ASSERT_EQ(unlink(temporary.c_str()), 0);
     ASSERT_EQ(symlink(dir.file("victim").c_str(), temporary.c_str()), 0);
 
-    auto status = tool.waitExit(60000);
-    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(exitStatus(), 19);
     EXPECT_EQ(testsupport::readFile(dir.file("victim")), "precious\n");
-    EXPECT_EQ(testsupport::readFile(dir.file("site.bak")), earlier);
+    EXPECT_TRUE(earlierFileKept());
     char link[4096] = {};
     EXPECT_EQ(readlink(dir.file("site.bak").c_str(), link, sizeof(link)), -1) << "the target is no link";
-    EXPECT_EQ(*status, 19);
-    EXPECT_EQ(testsupport::readFile(dir.file("err")), "Could not open backup file.\n");
+    EXPECT_EQ(errors(), "Could not open backup file.\n");
 }
 
-TEST(E2eFileSafety, RunningOutOfMemoryIsACleanFailure) {
+TEST_F(E2eFileSafety, RunningOutOfMemoryIsACleanFailure) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
 #endif
-    const std::string address = testsupport::reserveLoopbackAddress();
-    ASSERT_FALSE(address.empty());
-    testsupport::TempDir dir;
-    testsupport::SimProcess sim;
     // Two data sets of 16 MiB, in a process limited to 100 MiB of address space.
-    ASSERT_TRUE(sim.start(address, {"--fpms", "1", "--password", "pw", "--sizes", "16777216,16777216,16,16"},
-                          dir.file("sim")));
-    const std::string earlier = "Global.Version=107\nprevious=site\n\n";
-    testsupport::writeFile(dir.file("site.bak"), earlier);
-    testsupport::Process tool;
-    tool.start({"/usr/bin/prlimit", "--as=104857600", "--", TURSA_TOOL_BIN, "-b", "-i", address, "-p", "pw", "-f",
-                dir.file("site.bak")},
-               e2e::compressedTime(), dir.file("out"), dir.file("err"));
-    auto status = tool.waitExit(60000);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 20) << "not an abort";
+    startSite({"--sizes", "16777216,16777216,16,16"});
+    startBackup("--as=104857600");
+    EXPECT_EQ(exitStatus(), 20) << "not an abort";
     // What was collected is kept when memory allows storing it.
     const std::string partialLine = "Partial backup kept in " + dir.file("site.bak") + ".partial\n";
     const bool kept = e2e::exists(dir.file("site.bak.partial"));
-    EXPECT_EQ(testsupport::readFile(dir.file("err")), "Memory error\n" + (kept ? partialLine : ""));
-    EXPECT_EQ(testsupport::readFile(dir.file("site.bak")), earlier);
+    EXPECT_EQ(errors(), "Memory error\n" + (kept ? partialLine : ""));
+    EXPECT_TRUE(earlierFileKept());
     EXPECT_EQ(temporaryIn(dir.path(), "site.bak"), "") << "no temporary file is left";
 }
 
-TEST(E2eFileSafety, FileSizeLimitIsOneClearFailure) {
+TEST_F(E2eFileSafety, FileSizeLimitIsOneClearFailure) {
     // Past 4 KiB every store fails as on a full disk, and SIGXFSZ must not
     // kill the run: one error line, the earlier file intact, nothing
     // truncated presented as a backup.
-    const std::string address = testsupport::reserveLoopbackAddress();
-    ASSERT_FALSE(address.empty());
-    testsupport::TempDir dir;
-    testsupport::SimProcess sim;
-    ASSERT_TRUE(sim.start(address, {"--fpms", "1", "--password", "pw"}, dir.file("sim")));
-    const std::string earlier = "Global.Version=107\nprevious=site\n\n";
-    testsupport::writeFile(dir.file("site.bak"), earlier);
-    testsupport::Process tool;
-    tool.start({"/usr/bin/prlimit", "--fsize=4096", "--", TURSA_TOOL_BIN, "-b", "-i", address, "-p", "pw", "-f",
-                dir.file("site.bak")},
-               e2e::compressedTime(), dir.file("out"), dir.file("err"));
-    auto status = tool.waitExit(60000);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 19);
-    EXPECT_EQ(testsupport::readFile(dir.file("err")), "Could not open backup file.\n");
-    EXPECT_EQ(testsupport::readFile(dir.file("site.bak")), earlier);
+    startSite();
+    startBackup("--fsize=4096");
+    EXPECT_EQ(exitStatus(), 19);
+    EXPECT_EQ(errors(), "Could not open backup file.\n");
+    EXPECT_TRUE(earlierFileKept());
     EXPECT_FALSE(e2e::exists(dir.file("site.bak.partial")));
     EXPECT_EQ(temporaryIn(dir.path(), "site.bak"), "");
 }
