@@ -133,7 +133,7 @@ const std::map<std::string, ValueHandler>& valueOptions() {
         {"--sizes",
          [](Options* o, const std::string& v, std::string* e) {
              if (!parseSizes(v, &o->sizes)) {
-                 return badValue("--sizes", v, "four byte counts a,b,c,d up to 16 MiB", e);
+                 return badValue("--sizes", v, "four byte counts a,b,c,d up to 256 MiB", e);
              }
              return true;
          }},

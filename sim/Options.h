@@ -39,7 +39,7 @@ struct Options {
     bool help = false;
 
     // Largest data block accepted in a frame or generated for a data set.
-    static const uint32_t kMaxDataLength = 16 * 1024 * 1024;
+    static const uint32_t kMaxDataLength = 256 * 1024 * 1024;
 
     // Fills the options from argv (argv[0] is skipped); on failure the
     // message says what is wrong.

@@ -29,6 +29,11 @@ void CDataAction::buildRestoreMsg(CFrame* frame, unsigned char dataId, char* dat
     frame->setData(data, length);
 }
 
+void CDataAction::buildRestoreMsg(CFrame* frame, unsigned char dataId, std::vector<char> data) {
+    buildHeader(frame, CFrame::TYPE_RESTORE, dataId);
+    frame->setData(std::move(data));
+}
+
 void CDataAction::buildComparePassword(CFrame* frame, std::string password) {
     buildHeader(frame, CFrame::TYPE_COMPARE_PASSWORD, SERVICE_USER_ID);
     const char placeholder = EMPTY_PASSWORD_PLACEHOLDER;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class CFrame;
 
@@ -16,5 +17,7 @@ public:
     void buildBackupMsg(CFrame* frame, unsigned char dataId);
     void buildGetVersionMsg(CFrame* frame);
     void buildRestoreMsg(CFrame* frame, unsigned char dataId, char* data, unsigned long length);
+    // The same, taking the data set over instead of copying it.
+    void buildRestoreMsg(CFrame* frame, unsigned char dataId, std::vector<char> data);
     void buildComparePassword(CFrame* frame, std::string password);
 };

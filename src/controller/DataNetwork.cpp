@@ -4,6 +4,7 @@
 #include "base/Logger.h"
 #include "controller/Frame.h"
 
+#include <algorithm>
 #include <climits>
 #include <new>
 #include <vector>
@@ -19,6 +20,9 @@ const unsigned long CLOSE_ACK_TIMEOUT_MS = 1000;
 const unsigned long REPLY_LIMIT_MS = 10 * 60 * 1000;
 const unsigned long REPLY_LIMIT_STEP_BYTES = 16UL * 1024 * 1024;
 const unsigned long REPLY_LIMIT_STEP_MS = 60 * 1000;
+
+// The largest piece of a data block handed to one send call.
+const unsigned long MAX_SEND_BYTES = 1UL << 30;
 
 } // namespace
 
@@ -37,20 +41,30 @@ void CDataNetwork::Destroy() {
     m_instance = nullptr;
 }
 
+// The header and the data block go out one after the other, straight from
+// the frame: a data set is never copied into a wire buffer of its own.
 bool CDataNetwork::sendFrame(CFrame* frame, unsigned long timeoutMs) {
-    unsigned long size = frame->getFrameSize();
-    if (size > INT_MAX) {
+    char header[CFrame::LONG_HEADER_SIZE];
+    const unsigned char headerSize = frame->getHeader(header);
+    const unsigned long dataSize = frame->getFrameSize() - headerSize;
+    if (sendBytes(header, headerSize, timeoutMs, dataSize > 0) == -1) {
         return false;
     }
-    std::vector<char> buffer;
-    try {
-        buffer.resize(size);
-    } catch (const std::bad_alloc&) {
-        logMemoryError();
-        throw;
+    const std::vector<char>& block = frame->getDataBlock();
+    const unsigned long fromBlock = std::min<unsigned long>(block.size(), dataSize);
+    // A block shorter than the length field is padded with zeros.
+    static const char zeros[4096] = {};
+    for (unsigned long sent = 0; sent < dataSize;) {
+        const bool padding = sent >= fromBlock;
+        const char* piece = padding ? zeros : block.data() + sent;
+        unsigned long count = padding ? std::min<unsigned long>(dataSize - sent, sizeof(zeros))
+                                      : std::min<unsigned long>(fromBlock - sent, MAX_SEND_BYTES);
+        if (sendBytes(piece, static_cast<int>(count), timeoutMs, sent + count < dataSize) == -1) {
+            return false;
+        }
+        sent += count;
     }
-    frame->getBuffer(buffer.data());
-    return sendBytes(buffer.data(), static_cast<int>(size), timeoutMs) != -1;
+    return true;
 }
 
 long CDataNetwork::receiveFrameHeader(CFrame* frame, unsigned char headerSize,
@@ -88,7 +102,7 @@ bool CDataNetwork::receiveFrameData(CFrame* frame, unsigned long size, unsigned 
         logMemoryError();
         throw;
     }
-    frame->setData(block.data(), size);
+    frame->setData(std::move(block));
     return true;
 }
 

@@ -150,6 +150,9 @@ bool CDataProtocol::backupData(int dataId) {
     if (length == -1) {
         failRun("Network unreachable.", EXIT_NETWORK_UNREACHABLE);
     }
+    if (static_cast<unsigned long>(length) > MAX_DATA_SET_LENGTH) {
+        failRun("Communication error.", EXIT_COMMUNICATION_ERROR);
+    }
     if (!m_network->receiveFrameData(&frame, static_cast<unsigned long>(length), DATA_TIMEOUT_MS)) {
         failRun("Communication error.", EXIT_COMMUNICATION_ERROR);
     }
@@ -167,11 +170,13 @@ void CDataProtocol::saveData2File(CFrame* frame) {
     getDataNameById(frame->getDataId(), &name);
     unsigned long length = frame->getDataLength();
     m_fileManager->writeData(name + ".DataLength", static_cast<long>(length));
+    const std::vector<char>& block = frame->getDataBlock();
+    length = std::min<unsigned long>(length, block.size());
     if (length == 0) {
         return;
     }
-    std::vector<char> block = allocateBuffer(length);
-    frame->getData(block.data(), &length);
+    // Encoded straight from the received block: a data set is held once
+    // as bytes and once as text, never more.
     m_fileManager->writeData(name + ".Data", block.data(), length);
 }
 
@@ -207,7 +212,8 @@ bool CDataProtocol::checkDataSizes() {
         if (!m_fileManager->getDataSize(dataKey(dataId), &decoded)) {
             decoded = 0;
         }
-        if (length < 0 || decoded != static_cast<unsigned long>(length)) {
+        if (length < 0 || decoded != static_cast<unsigned long>(length) ||
+            decoded > MAX_DATA_SET_LENGTH) {
             failRun("Backup file is corrupt.", EXIT_CORRUPT_FILE);
         }
     }
@@ -236,8 +242,8 @@ bool CDataProtocol::restoreAllTursaData(unsigned long version) {
         std::string name = DATA_SET_NAMES[dataId];
         CLogger::getInstance()->log("Get data for " + name, 4);
         std::vector<char> buffer = allocateBuffer(readDataSizeFromFile(dataId));
-        unsigned long length = readDataFromFile(dataId, buffer.data());
-        if (!restoreData(static_cast<unsigned char>(dataId), buffer.data(), length)) {
+        readDataFromFile(dataId, buffer.data());
+        if (!restoreData(static_cast<unsigned char>(dataId), std::move(buffer))) {
             failRun("Could not restore data.", EXIT_RESTORE_REFUSED);
         }
         CLogger::getInstance()->log("Restored " + name, 3);
@@ -247,9 +253,13 @@ bool CDataProtocol::restoreAllTursaData(unsigned long version) {
 }
 
 bool CDataProtocol::restoreData(unsigned char dataId, char* data, unsigned long length) {
+    return restoreData(dataId, std::vector<char>(data, data + length));
+}
+
+bool CDataProtocol::restoreData(unsigned char dataId, std::vector<char> data) {
     CFrame frame;
     CDataAction action;
-    action.buildRestoreMsg(&frame, dataId, data, length);
+    action.buildRestoreMsg(&frame, dataId, std::move(data));
     if (!m_network->sendFrame(&frame, SEND_TIMEOUT_MS)) {
         failRun("Network unreachable.", EXIT_NETWORK_UNREACHABLE);
     }

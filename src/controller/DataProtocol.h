@@ -17,6 +17,9 @@ public:
     static constexpr const char* VERSION_KEY = "Global.Version";
     // Backup files older than this interface version cannot be restored.
     static constexpr int OLDEST_FILE_VERSION = 104;
+    // No controller holds a larger data set: a longer reply is broken (14),
+    // a longer set in a file is corrupt (7).
+    static constexpr unsigned long MAX_DATA_SET_LENGTH = 256UL * 1024 * 1024;
 
     // The backup file's keys of a data set; empty names for an unknown id.
     static std::string dataSetName(int dataId);
@@ -50,6 +53,8 @@ public:
     unsigned long readDataSizeFromFile(int dataId);
     unsigned long readDataFromFile(int dataId, char* buffer);
     bool restoreData(unsigned char dataId, char* data, unsigned long length);
+    // The same, taking the data set over instead of copying it.
+    bool restoreData(unsigned char dataId, std::vector<char> data);
 
 private:
     CFileManager* m_fileManager;

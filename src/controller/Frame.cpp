@@ -48,6 +48,11 @@ void CFrame::getData(char* dest, unsigned long* length) const {
     *length = count;
 }
 
+void CFrame::setData(std::vector<char> data) {
+    m_dataLength = data.size();
+    m_data = std::move(data);
+}
+
 unsigned long CFrame::getFrameSize() const {
     if (isHeaderOnlyType(m_type)) {
         return SHORT_HEADER_SIZE;
@@ -55,15 +60,22 @@ unsigned long CFrame::getFrameSize() const {
     return LONG_HEADER_SIZE + m_dataLength;
 }
 
-bool CFrame::getBuffer(char* buffer) const {
+unsigned char CFrame::getHeader(char* buffer) const {
     buffer[0] = static_cast<char>(m_SOH);
     buffer[1] = static_cast<char>(m_type);
     buffer[2] = static_cast<char>(m_dataId);
     if (isHeaderOnlyType(m_type)) {
-        return true;
+        return SHORT_HEADER_SIZE;
     }
     for (int i = 0; i < 4; ++i) {
         buffer[3 + i] = static_cast<char>((m_dataLength >> (8 * i)) & 0xFF);
+    }
+    return LONG_HEADER_SIZE;
+}
+
+bool CFrame::getBuffer(char* buffer) const {
+    if (getHeader(buffer) == SHORT_HEADER_SIZE) {
+        return true;
     }
     // A block shorter than the length field is padded with zeros, so the
     // buffer never holds bytes from elsewhere.

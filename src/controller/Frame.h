@@ -45,6 +45,9 @@ public:
 
     // Replaces the data block; logs "Memory error" when it cannot be held.
     void setData(const char* data, unsigned long length);
+    // Takes the block over without copying it (a data set may be large).
+    void setData(std::vector<char> data);
+    const std::vector<char>& getDataBlock() const { return m_data; }
     // Copies the block (at most getDataLength() bytes of it) to dest; without
     // a block both dest and *length are left alone.
     void getData(char* dest, unsigned long* length) const;
@@ -52,6 +55,9 @@ public:
     unsigned long getFrameSize() const;
     // Writes the wire form; buffer must hold getFrameSize() bytes.
     bool getBuffer(char* buffer) const;
+    // Writes the header's wire form (at most LONG_HEADER_SIZE bytes) and
+    // returns its size; the data block follows it on the wire.
+    unsigned char getHeader(char* buffer) const;
     // Parses a received header; 7 bytes are needed for a length-carrying type.
     // The data block is left as it was.
     bool setHeader(const char* buffer);

@@ -129,7 +129,7 @@ int CNetwork::receiveBytes(char* buffer, int length, unsigned long timeoutMs) {
     }
 }
 
-int CNetwork::sendBytes(const char* buffer, int length, unsigned long timeoutMs) {
+int CNetwork::sendBytes(const char* buffer, int length, unsigned long timeoutMs, bool moreFollows) {
     if (length < 1 || timeoutMs == 0) {
         return -1;
     }
@@ -137,10 +137,10 @@ int CNetwork::sendBytes(const char* buffer, int length, unsigned long timeoutMs)
     bool timing = false;
     int written = 0;
     ssize_t last = 0;
+    // MSG_NOSIGNAL: a peer that has gone must fail the send, not kill the tool.
+    const int flags = MSG_NOSIGNAL | (moreFollows ? MSG_MORE : 0);
     while (written < length) {
-        // MSG_NOSIGNAL: a peer that has gone must fail the send, not kill the tool.
-        last =
-            send(m_socket.get(), buffer + written, static_cast<size_t>(length - written), MSG_NOSIGNAL);
+        last = send(m_socket.get(), buffer + written, static_cast<size_t>(length - written), flags);
         if (last > 0) {
             written += static_cast<int>(last);
             continue;
@@ -189,6 +189,10 @@ bool CNetwork::receiveAll(std::vector<char>* data, unsigned long length, unsigne
     while (data->size() < length) {
         size_t received = data->size();
         size_t chunk = std::min<unsigned long>(length - received, MAX_CHUNK);
+        if (received + chunk > data->capacity()) {
+            // Doubling, but never past the announced length.
+            data->reserve(std::min<size_t>(std::max(received + chunk, 2 * data->capacity()), length));
+        }
         data->resize(received + chunk);
         int count = receiveBytes(data->data() + received, static_cast<int>(chunk), timeoutMs);
         if (count <= 0) {

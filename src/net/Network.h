@@ -26,14 +26,17 @@ public:
     // -1 on time-out, when not connected or on a read error.
     int receiveBytes(char* buffer, int length, unsigned long timeoutMs);
     // Writes the whole buffer; -1 on failure, else the count of the last send.
-    int sendBytes(const char* buffer, int length, unsigned long timeoutMs);
+    // With moreFollows the kernel holds a short buffer back for the bytes
+    // the next call sends, so a header and its data leave together.
+    int sendBytes(const char* buffer, int length, unsigned long timeoutMs, bool moreFollows = false);
 
     // Collects exactly length bytes; each read has its own time-out, and end
     // of stream or an error fails the whole receipt. Returns -1 on failure,
     // otherwise the count of the last read (0 when length is 0).
     int receiveAll(char* buffer, int length, unsigned long timeoutMs);
     // The same into a vector that grows only as bytes arrive, so an announced
-    // length alone never allocates. On failure the vector holds what came.
+    // length alone never allocates, and never beyond length, so a large
+    // block costs its size once. On failure the vector holds what came.
     bool receiveAll(std::vector<char>* data, unsigned long length, unsigned long timeoutMs);
 
     // Drops the bytes already waiting on the connection (a late or surplus

@@ -42,7 +42,7 @@ unsigned char sextetOf(char byte) {
 
 // The line length is ignored: every value of the backup file must stay on
 // one line.
-void CBase64::encode(char* input, char* output, unsigned int inputLength, unsigned int outputSize,
+void CBase64::encode(const char* input, char* output, unsigned int inputLength, unsigned int outputSize,
                      int /*lineLength*/) {
     if (outputSize > 0) {
         memset(output, 0, outputSize);

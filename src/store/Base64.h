@@ -8,7 +8,7 @@ public:
     CBase64() = default;
     virtual ~CBase64() = default;
 
-    void encode(char* input, char* output, unsigned int inputLength, unsigned int outputSize,
+    void encode(const char* input, char* output, unsigned int inputLength, unsigned int outputSize,
                 int lineLength);
     void decode(const char* input, char* output, unsigned int textLength, unsigned int maxBytes);
 

@@ -181,7 +181,7 @@ bool CFileManager::writeData(std::string key, long value) {
     return false;
 }
 
-bool CFileManager::writeData(std::string key, char* data, unsigned long length) {
+bool CFileManager::writeData(std::string key, const char* data, unsigned long length) {
     if (m_property == nullptr) {
         return false;
     }
@@ -212,13 +212,13 @@ bool CFileManager::getData(std::string key, char* buffer, int maxBytes) {
     if (m_property == nullptr) {
         return false;
     }
-    std::string text;
-    if (!m_property->getProperty(key, &text)) {
+    const std::string* text = m_property->findProperty(key);
+    if (text == nullptr) {
         return false;
     }
-    unsigned int textLength = text.size() > UINT_MAX ? UINT_MAX : text.size();
+    unsigned int textLength = text->size() > UINT_MAX ? UINT_MAX : text->size();
     CBase64 codec;
-    codec.decode(text.data(), buffer, textLength,
+    codec.decode(text->data(), buffer, textLength,
                  maxBytes < 0 ? 0U : static_cast<unsigned int>(maxBytes));
     return true;
 }
@@ -227,11 +227,11 @@ bool CFileManager::getDataSize(std::string key, unsigned long* size) {
     if (m_property == nullptr) {
         return false;
     }
-    std::string text;
-    if (!m_property->getProperty(key, &text)) {
+    const std::string* text = m_property->findProperty(key);
+    if (text == nullptr) {
         return false;
     }
-    *size = CBase64::decodedSize(text.data(), text.size());
+    *size = CBase64::decodedSize(text->data(), text->size());
     return true;
 }
 

@@ -30,7 +30,7 @@ public:
     bool checkFile(std::vector<std::string> keys);
 
     bool writeData(std::string key, long value);
-    bool writeData(std::string key, char* data, unsigned long length);
+    bool writeData(std::string key, const char* data, unsigned long length);
     bool getData(std::string key, char* buffer, int maxBytes);
     // The number of bytes the key's Base64 text decodes to; false when the
     // key is absent.

@@ -44,6 +44,11 @@ bool CMyMap::getValueByKey(std::string key, std::string* value) const {
     return true;
 }
 
+const std::string* CMyMap::findValue(const std::string& key) const {
+    const CNode* node = lookup(key);
+    return node == nullptr ? nullptr : &node->getValue();
+}
+
 // Pre-order with the right subtree before the left one: the order in which
 // the backup file lists its lines.
 int CMyMap::getAllKeys(std::vector<std::string>* keys) const {

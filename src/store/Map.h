@@ -21,6 +21,9 @@ public:
     void add(std::string key, std::string value);
     bool keyExists(std::string key) const;
     bool getValueByKey(std::string key, std::string* value) const;
+    // The stored value itself, valid until the key is replaced or removed;
+    // nullptr for an absent key.
+    const std::string* findValue(const std::string& key) const;
     int getAllKeys(std::vector<std::string>* keys) const;
     void removeAll();
 

@@ -4,6 +4,7 @@
 #include "base/Logger.h"
 #include "store/Map.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,10 +17,10 @@ namespace {
 
 const size_t kChunkSize = 64 * 1024;
 
-bool writeAll(int fd, const std::string& data) {
+bool writeAll(int fd, const char* data, size_t size) {
     size_t done = 0;
-    while (done < data.size()) {
-        ssize_t written = write(fd, data.data() + done, data.size() - done);
+    while (done < size) {
+        ssize_t written = write(fd, data + done, size - done);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -44,6 +45,21 @@ int openRegularForReading(const std::string& path) {
         return -1;
     }
     return fd;
+}
+
+// Appends to a line that can be no longer than bound bytes (the rest of the
+// file from the line's start): growing up to the bound instead of doubling
+// past it keeps a data set's line from costing twice its size.
+void appendBounded(std::string* line, const char* begin, const char* end, size_t bound) {
+    size_t needed = line->size() + static_cast<size_t>(end - begin);
+    if (needed > line->capacity()) {
+        size_t target = std::max(needed, 2 * line->capacity());
+        if (needed <= bound) {
+            target = std::min(target, bound);
+        }
+        line->reserve(target);
+    }
+    line->append(begin, end);
 }
 
 } // namespace
@@ -75,6 +91,13 @@ bool CProperty::getProperty(std::string key, std::string* value) {
     return m_map->getValueByKey(std::move(key), value);
 }
 
+const std::string* CProperty::findProperty(const std::string& key) {
+    if (isEmpty()) {
+        readFile();
+    }
+    return m_map->findValue(key);
+}
+
 bool CProperty::keyExists(std::string key) {
     if (isEmpty() && !readFile()) {
         return false;
@@ -103,43 +126,72 @@ bool CProperty::readFile() {
     if (fd < 0) {
         failOpen();
     }
-    std::vector<char> chunk(kChunkSize);
-    std::string line;
+    int failure = 0;
     try {
-        for (;;) {
-            ssize_t got = read(fd, chunk.data(), chunk.size());
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                throw static_cast<int>(EXIT_BACKUP_FILE_UNUSABLE);
-            }
-            if (got == 0) {
-                break;
-            }
-            const char* start = chunk.data();
-            const char* end = start + got;
-            while (const char* lineFeed =
-                       static_cast<const char*>(memchr(start, '\n', end - start))) {
-                line.append(start, lineFeed);
-                addLine(line);
-                line.clear();
-                start = lineFeed + 1;
-            }
-            line.append(start, end);
-        }
-        addLine(line);
-    } catch (int) {
-        close(fd);
-        m_map->removeAll();
-        failOpen();
+        failure = readLines(fd);
     } catch (const std::exception&) {
         close(fd);
         m_map->removeAll();
         throw;
     }
     close(fd);
+    if (failure != 0) {
+        m_map->removeAll();
+        if (failure == EXIT_CORRUPT_FILE) {
+            failRun("Backup file is corrupt.", EXIT_CORRUPT_FILE);
+        }
+        failOpen();
+    }
     return true;
+}
+
+// Returns 0, EXIT_BACKUP_FILE_UNUSABLE on a read error or EXIT_CORRUPT_FILE
+// for a file above MAX_FILE_SIZE (also one that grows past it while read).
+int CProperty::readLines(int fd) {
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        return EXIT_BACKUP_FILE_UNUSABLE;
+    }
+    if (info.st_size > MAX_FILE_SIZE) {
+        return EXIT_CORRUPT_FILE;
+    }
+    const long long fileSize = info.st_size;
+    std::vector<char> chunk(kChunkSize);
+    std::string line;
+    long long offset = 0;    // of the chunk's first byte in the file
+    long long lineStart = 0; // of the line's first byte in the file
+    for (;;) {
+        ssize_t got = read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return EXIT_BACKUP_FILE_UNUSABLE;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (offset + got > MAX_FILE_SIZE) {
+            return EXIT_CORRUPT_FILE;
+        }
+        const char* start = chunk.data();
+        const char* end = start + got;
+        while (start < end) {
+            const char* lineFeed = static_cast<const char*>(memchr(start, '\n', end - start));
+            const char* stop = lineFeed == nullptr ? end : lineFeed;
+            appendBounded(&line, start, stop, static_cast<size_t>(std::max(0LL, fileSize - lineStart)));
+            if (lineFeed == nullptr) {
+                break;
+            }
+            addLine(std::move(line));
+            line = std::string();
+            lineStart = offset + (lineFeed + 1 - chunk.data());
+            start = lineFeed + 1;
+        }
+        offset += got;
+    }
+    addLine(std::move(line));
+    return 0;
 }
 
 void CProperty::writeFile() {
@@ -186,26 +238,36 @@ bool CProperty::writeAllLines(int descriptor, bool replaceFromStart) {
     std::vector<std::string> keys;
     m_map->getAllKeys(&keys);
     std::string text;
-    std::string value;
     off_t total = 0;
+    auto flush = [&]() {
+        total += static_cast<off_t>(text.size());
+        bool written = writeAll(descriptor, text.data(), text.size());
+        text.clear();
+        return written;
+    };
     for (const std::string& key : keys) {
-        m_map->getValueByKey(key, &value);
-        text.append(key).append(1, '=').append(value).append(1, '\n');
-        if (text.size() >= kChunkSize) {
-            if (!writeAll(descriptor, text)) {
+        const std::string& value = *m_map->findValue(key);
+        text.append(key).append(1, '=');
+        // A large value goes out from the map itself, never copied.
+        if (value.size() >= kChunkSize) {
+            if (!flush() || !writeAll(descriptor, value.data(), value.size())) {
                 return false;
             }
-            total += static_cast<off_t>(text.size());
-            text.clear();
+            total += static_cast<off_t>(value.size());
+        } else {
+            text.append(value);
+        }
+        text.append(1, '\n');
+        if (text.size() >= kChunkSize && !flush()) {
+            return false;
         }
     }
     if (!keys.empty()) {
         text.append(1, '\n');
     }
-    if (!writeAll(descriptor, text)) {
+    if (!flush()) {
         return false;
     }
-    total += static_cast<off_t>(text.size());
     // An earlier, longer store must not leave its tail behind.
     return !replaceFromStart || ftruncate(descriptor, total) == 0;
 }
@@ -223,17 +285,27 @@ std::string CProperty::trim(std::string text) {
 
 // A line is "key=value"; it is split at its first '='. Lines without a key
 // or a value are skipped.
-void CProperty::addLine(const std::string& line) {
+void CProperty::addLine(std::string line) {
     size_t equals = line.find('=');
     if (equals == std::string::npos || equals == 0) {
         return;
     }
     std::string key = trim(line.substr(0, equals));
-    std::string value = trim(line.substr(equals + 1));
-    if (key.empty() || value.empty()) {
+    // The value is trimmed inside the line's own buffer, which the map takes.
+    size_t last = line.size();
+    while (last > equals + 1 && static_cast<unsigned char>(line[last - 1]) <= 0x20) {
+        --last;
+    }
+    size_t first = equals + 1;
+    while (first < last && static_cast<unsigned char>(line[first]) <= 0x20) {
+        ++first;
+    }
+    line.erase(last);
+    line.erase(0, first);
+    if (key.empty() || line.empty()) {
         return;
     }
-    m_map->add(std::move(key), std::move(value));
+    m_map->add(std::move(key), std::move(line));
 }
 
 void CProperty::failOpen() {

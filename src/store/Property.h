@@ -27,6 +27,9 @@ public:
 
     void setProperty(std::string key, std::string value);
     bool getProperty(std::string key, std::string* value);
+    // The value as held in the map, without a copy; nullptr when absent.
+    // Valid until the key is set again.
+    const std::string* findProperty(const std::string& key);
     bool keyExists(std::string key);
 
     // True when setProperty changed the map since the last successful store.
@@ -39,10 +42,19 @@ public:
     bool readFile();
     void writeFile();
 
+    // No backup run writes a larger file (four data sets of 256 MiB in
+    // Base64, the modules' templates and the keys); a larger one is refused
+    // as corrupt before it is read.
+    static const long long MAX_FILE_SIZE = 1536LL * 1024 * 1024;
+
     static std::string trim(std::string text);
 
 private:
-    void addLine(const std::string& line);
+    // Takes the line's buffer: a data set's value is never copied.
+    void addLine(std::string line);
+    // Reads the open file into the map, at most MAX_FILE_SIZE bytes; 0 or
+    // the code of the failure.
+    int readLines(int fd);
     // Writes the whole map through the descriptor; false on a write error.
     bool writeAllLines(int descriptor, bool replaceFromStart);
     [[noreturn]] static void failOpen();

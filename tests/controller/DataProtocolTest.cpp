@@ -50,3 +50,33 @@ TEST(ControllerDataProtocol, ErrorReplyWhoseDataBreaksOffIsARefusal) {
     CDataNetwork::getInstance()->CNetwork::closeConnection();
     CDataNetwork::Destroy();
 }
+
+TEST(ControllerDataProtocol, AnnouncedSetAboveTheLargestIsACommunicationError) {
+    // 01 02 00 and a length of 256 MiB + 1: no data follows, and the tool
+    // must not wait for it.
+    LoopbackPeer peer;
+    peer.start([](int fd) {
+        readExactly(fd, 3);
+        writeAll(fd, bytes({1, 2, 0, 1, 0, 0, 0x10}));
+        readExactly(fd, 1, 5000); // holds the connection until the tool closes it
+    });
+    CDataNetwork::Destroy();
+    ASSERT_TRUE(CDataNetwork::getInstance()->openConnection("127.0.0.1", peer.port, 2000));
+    CDataProtocol protocol;
+    protocol.initialize();
+    std::stringstream errors;
+    std::streambuf* oldErr = std::cerr.rdbuf(errors.rdbuf());
+    const long start = wallMillis();
+    int code = 0;
+    try {
+        protocol.backupData(0);
+    } catch (int thrown) {
+        code = thrown;
+    }
+    std::cerr.rdbuf(oldErr);
+    EXPECT_EQ(code, 14);
+    EXPECT_LT(wallMillis() - start, 1000);
+    EXPECT_EQ(errors.str(), "Communication error.\n");
+    CDataNetwork::getInstance()->CNetwork::closeConnection();
+    CDataNetwork::Destroy();
+}

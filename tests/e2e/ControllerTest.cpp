@@ -16,6 +16,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using e2e::runTool;
 using e2e::splitLines;
@@ -306,6 +307,16 @@ TEST_F(E2eController, RestoreRefusesBadFilesBeforeSendingData) {
     auto hugeLength =
         restoreWith(replace("DayLightConfig.DataLength=4", "DayLightConfig.DataLength=4294967295"));
     EXPECT_EQ(hugeLength.status, 7);
+
+    // Larger than any backup can be (a sparse file): refused before the
+    // controller is even asked for its version.
+    const size_t framesBeforeHuge = sim->frames(11574).size();
+    testsupport::writeFile(backupFile, good);
+    ASSERT_EQ(truncate(backupFile.c_str(), 1536LL * 1024 * 1024 + 1), 0);
+    auto hugeFile = tool("--restore", "pw", 1);
+    EXPECT_EQ(hugeFile.status, 7);
+    EXPECT_EQ(hugeFile.err, "Backup file is corrupt.\n");
+    EXPECT_EQ(sim->frames(11574).size(), framesBeforeHuge);
 
     auto older = restoreWith(replace("Global.Version=107", "Global.Version=103"), 2);
     EXPECT_EQ(older.status, 12);

@@ -102,8 +102,9 @@ TEST_F(E2eFileSafety, RunningOutOfMemoryIsACleanFailure) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
 #endif
-    // Two data sets of 16 MiB, in a process limited to 100 MiB of address space.
-    startSite({"--sizes", "16777216,16777216,16,16"});
+    // Data sets of 16 and 64 MiB, in a process limited to 100 MiB of
+    // address space: the first fits, the second cannot.
+    startSite({"--sizes", "16777216,67108864,16,16"});
     startBackup("--as=104857600");
     EXPECT_EQ(exitStatus(), 20) << "not an abort";
     // What was collected is kept when memory allows storing it.

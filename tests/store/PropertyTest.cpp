@@ -46,3 +46,26 @@ TEST(StoreProperty, OddLinesExactBytesWriteErrorAndLargeFile) {
     large.store();
     EXPECT_EQ(readFile(dir.file("copy.txt")), text + "\n");
 }
+
+TEST(StoreProperty, DataSetSizedValueLoadsTrimmedAndStoresExactly) {
+    // Larger than a write chunk and than a read chunk, so it is written from
+    // the map and grown across reads.
+    testsupport::TempDir dir;
+    std::string value;
+    for (int i = 0; value.size() < 300000; ++i) {
+        value += static_cast<char>('A' + i % 26);
+    }
+    writeFile(dir.file("in.txt"), "first=1\nbig= \t" + value + " \r\nlast=2");
+    CProperty property(dir.file("in.txt"));
+    std::string loaded;
+    ASSERT_TRUE(property.getProperty("big", &loaded));
+    EXPECT_EQ(loaded, value);
+    ASSERT_NE(property.findProperty("big"), nullptr);
+    EXPECT_EQ(*property.findProperty("big"), value);
+    EXPECT_EQ(property.findProperty("absent"), nullptr);
+    property.setProperty("first", "3");
+    property.setWriteFileName(dir.file("out.txt"));
+    property.store();
+    // Listing order: the root, then the keys above it, then those below.
+    EXPECT_EQ(readFile(dir.file("out.txt")), "first=3\nlast=2\nbig=" + value + "\n\n");
+}
