@@ -36,6 +36,19 @@ std::string baseNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A name in the path's folder made of prefix, the path's base name and
+// suffix; the base name is shortened so that a target whose name is as long
+// as the file system allows still gets its temporary and partial files.
+std::string siblingOf(const std::string& path, const std::string& prefix,
+                      const std::string& suffix) {
+    std::string base = baseNameOf(path);
+    const size_t room = NAME_MAX - prefix.size() - suffix.size();
+    if (base.size() > room) {
+        base.resize(room);
+    }
+    return directoryOf(path) + "/" + prefix + base + suffix;
+}
+
 // A symbolic link as target is followed, so that the file it names is the
 // one replaced, as writing through the link would.
 std::string finalPathOf(const std::string& path) {
@@ -137,10 +150,8 @@ bool CFileManager::pathExists(std::string path) {
     if (!mayReplace(finalPath)) {
         return false;
     }
-    std::string pattern = directoryOf(finalPath) + "/." + baseNameOf(finalPath) + ".XXXXXX";
-    // Created exclusively with mode 0600, and from here on written only
-    // through this descriptor, never opened by name again.
-    int fd = mkostemp(&pattern[0], O_CLOEXEC);
+    std::string pattern;
+    int fd = createTemporaryBeside(finalPath, &pattern);
     if (fd < 0) {
         return false;
     }
@@ -274,7 +285,7 @@ bool CFileManager::finishBackup(bool success) {
         return true;
     }
     const std::string temporary = m_pendingPath;
-    const std::string partialPath = m_targetPath + ".partial";
+    const std::string partialPath = partialPathOf(m_targetPath);
     const std::string destination = success ? m_finalPath : partialPath;
     const bool forTarget = propertyIsForTarget();
     const int descriptor = m_pendingDescriptor;
@@ -325,15 +336,72 @@ bool CFileManager::keepPending(const std::string& temporary, int descriptor,
         logMemoryError();
         return false;
     }
-    if (fsync(descriptor) != 0 || !isOurs(temporary, descriptor) ||
-        rename(temporary.c_str(), destination.c_str()) != 0) {
+    if (fsync(descriptor) != 0 || !isOurs(temporary, descriptor)) {
         removeIfOurs(temporary, descriptor);
         CLogger::getInstance()->log(kOpenError, 1);
         return false;
     }
+    if (rename(temporary.c_str(), destination.c_str()) != 0) {
+        // A target that is a link to another file system has its temporary
+        // file over there, and the partial file beside the link: the
+        // partial file is written anew on its own side.
+        const bool otherFileSystem = errno == EXDEV;
+        removeIfOurs(temporary, descriptor);
+        if (!otherFileSystem) {
+            CLogger::getInstance()->log(kOpenError, 1);
+            return false;
+        }
+        if (!storeBeside(destination)) {
+            return false;
+        }
+    }
     // Makes the rename itself durable; the file is in place either way.
     syncPath(directoryOf(destination), O_DIRECTORY);
     return true;
+}
+
+// Writes the whole map into a fresh temporary file beside the destination
+// and renames it there; on failure nothing is left behind and one error
+// line says so.
+bool CFileManager::storeBeside(const std::string& destination) {
+    std::string temporary;
+    int fd = createTemporaryBeside(destination, &temporary);
+    if (fd < 0) {
+        CLogger::getInstance()->log(kOpenError, 1);
+        return false;
+    }
+    m_property->setWriteDescriptor(fd);
+    bool written = true;
+    try {
+        m_property->writeFile();
+    } catch (int) {
+        written = false; // the store has logged why
+    } catch (const std::bad_alloc&) {
+        logMemoryError();
+        written = false;
+    }
+    m_property->setWriteDescriptor(-1);
+    const bool stored = written && fsync(fd) == 0 && isOurs(temporary, fd) &&
+                        rename(temporary.c_str(), destination.c_str()) == 0;
+    if (!stored) {
+        removeIfOurs(temporary, fd);
+        if (written) {
+            CLogger::getInstance()->log(kOpenError, 1);
+        }
+    }
+    close(fd);
+    return stored;
+}
+
+// Created exclusively with mode 0600, and from then on written only through
+// the descriptor, never opened by name again.
+int CFileManager::createTemporaryBeside(const std::string& path, std::string* name) {
+    *name = siblingOf(path, ".", ".XXXXXX");
+    return mkostemp(&(*name)[0], O_CLOEXEC);
+}
+
+std::string CFileManager::partialPathOf(const std::string& target) {
+    return siblingOf(target, "", ".partial");
 }
 
 // True while the name still stands for the file behind the descriptor and

@@ -51,6 +51,9 @@ private:
     bool propertyIsForTarget() const;
     void redirectToPending();
     bool keepPending(const std::string& temporary, int descriptor, const std::string& destination);
+    bool storeBeside(const std::string& destination);
+    static int createTemporaryBeside(const std::string& path, std::string* name);
+    static std::string partialPathOf(const std::string& target);
     static bool isOurs(const std::string& path, int descriptor);
     static void removeIfOurs(const std::string& path, int descriptor);
 

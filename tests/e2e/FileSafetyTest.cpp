@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -57,8 +58,9 @@ protected:
         testsupport::writeFile(dir.file("site.bak"), earlier);
     }
 
-    void startBackup(const std::string& limit = "") {
-        std::vector<std::string> argv = {TURSA_TOOL_BIN, "-b", "-i", address, "-p", "pw", "-f", dir.file("site.bak")};
+    void startBackup(const std::string& limit = "", const std::string& target = "") {
+        std::vector<std::string> argv = {TURSA_TOOL_BIN, "-b", "-i", address, "-p", "pw", "-f",
+                                         target.empty() ? dir.file("site.bak") : target};
         if (!limit.empty()) {
             argv.insert(argv.begin(), {"/usr/bin/prlimit", limit, "--"});
         }
@@ -126,4 +128,54 @@ TEST_F(E2eFileSafety, FileSizeLimitIsOneClearFailure) {
     EXPECT_TRUE(earlierFileKept());
     EXPECT_FALSE(e2e::exists(dir.file("site.bak.partial")));
     EXPECT_EQ(temporaryIn(dir.path(), "site.bak"), "");
+}
+
+TEST_F(E2eFileSafety, TargetNameAsLongAsAllowedStillGetsItsFiles) {
+    // 255 bytes, the longest name: the temporary and the partial file beside
+    // it take a shortened form of it. The bus is refused after the
+    // controller half, so the run fails with data collected.
+    startSite({"--refuse-bus"});
+    const std::string name(255, 'n');
+    testsupport::writeFile(dir.file(name), earlier);
+    startBackup("", dir.file(name));
+    EXPECT_EQ(exitStatus(), 1) << "the temporary file could be made";
+    const std::string partial = dir.file(std::string(247, 'n') + ".partial");
+    EXPECT_EQ(errors(), "Could not open network connection.\nPartial backup kept in " + partial + "\n");
+    EXPECT_NE(testsupport::readFile(partial).find("UserManagerConfig.Data="), std::string::npos);
+    EXPECT_EQ(testsupport::readFile(dir.file(name)), earlier);
+    EXPECT_EQ(temporaryIn(dir.path(), std::string(247, 'n')), "");
+}
+
+TEST_F(E2eFileSafety, PartialFileBesideALinkToAnotherFileSystem) {
+    // The target is a link into /dev/shm: the run's temporary file lives
+    // there, the partial file beside the link cannot be renamed into place
+    // and is written on this side instead.
+    char shm[] = "/dev/shm/tursa-test-XXXXXX";
+    ASSERT_NE(mkdtemp(shm), nullptr);
+    const std::string real = std::string(shm) + "/real.bak";
+    struct stat here {};
+    struct stat there {};
+    ASSERT_EQ(stat(dir.path().c_str(), &here), 0);
+    ASSERT_EQ(stat(shm, &there), 0);
+    if (here.st_dev == there.st_dev) {
+        rmdir(shm);
+        GTEST_SKIP() << "/dev/shm is on the same file system as " << dir.path();
+    }
+    startSite({"--refuse-bus"});
+    testsupport::writeFile(real, earlier);
+    ASSERT_EQ(symlink(real.c_str(), dir.file("link.bak").c_str()), 0);
+    startBackup("", dir.file("link.bak"));
+    EXPECT_EQ(exitStatus(), 1);
+    const std::string partial = dir.file("link.bak.partial");
+    EXPECT_EQ(errors(), "Could not open network connection.\nPartial backup kept in " + partial + "\n");
+    struct stat kept {};
+    ASSERT_EQ(lstat(partial.c_str(), &kept), 0);
+    EXPECT_TRUE(S_ISREG(kept.st_mode));
+    EXPECT_EQ(kept.st_mode & 0777, 0600u);
+    EXPECT_NE(testsupport::readFile(partial).find("UserManagerConfig.Data="), std::string::npos);
+    EXPECT_EQ(testsupport::readFile(real), earlier);
+    EXPECT_EQ(temporaryIn(shm, "real.bak"), "") << "no temporary file left over there";
+    EXPECT_EQ(temporaryIn(dir.path(), "link.bak.partial"), "") << "nor here";
+    unlink(real.c_str());
+    rmdir(shm);
 }
