@@ -16,15 +16,18 @@ namespace {
 // would block the run until someone reads it, and another user's file (or a
 // link planted to one) must not be written by a tool that often runs as
 // root. A new log file is created readable by its owner only.
-bool isUsableLogFile(const std::string& name) {
+// Returns the open descriptor, or -1.
+int openUsableLogFile(const std::string& name) {
     int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0) {
-        return false;
+        return -1;
     }
     struct stat info;
-    bool usable = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid();
-    close(fd);
-    return usable;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
@@ -45,9 +48,6 @@ CLogger::CLogger()
     : m_level(1), m_savedCoutBuffer(std::cout.rdbuf()), m_savedCerrBuffer(std::cerr.rdbuf()) {}
 
 CLogger::~CLogger() {
-    if (m_file.is_open()) {
-        m_file.close();
-    }
     std::cout.rdbuf(m_savedCoutBuffer);
     std::cerr.rdbuf(m_savedCerrBuffer);
 }
@@ -57,15 +57,15 @@ void CLogger::setFileName(std::string name) {
         return;
     }
     m_fileName = name;
-    if (isUsableLogFile(name)) {
-        m_file.open(name, std::ios::out | std::ios::app);
-    }
-    if (!m_file.is_open()) {
+    int fd = openUsableLogFile(name);
+    if (fd < 0) {
         std::cerr << "Could not user logfile " << name << std::endl;
         exit(EXIT_LOG_FILE_UNUSABLE);
     }
-    std::cout.rdbuf(m_file.rdbuf());
-    std::cerr.rdbuf(m_file.rdbuf());
+    // The buffer owns the descriptor from here on and closes it.
+    m_file = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(fd, std::ios::out | std::ios::app);
+    std::cout.rdbuf(m_file.get());
+    std::cerr.rdbuf(m_file.get());
 }
 
 void CLogger::log(std::string text, int level) {

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <fstream>
+#include <ext/stdio_filebuf.h>
 #include <iostream>
+#include <memory>
 #include <string>
 
 // The one channel through which the tool reports. Level 1 lines are errors and
@@ -33,5 +34,7 @@ private:
     std::string m_fileName;
     std::streambuf* m_savedCoutBuffer;
     std::streambuf* m_savedCerrBuffer;
-    std::ofstream m_file;
+    // Writes through the descriptor that was checked, so the file cannot be
+    // swapped for another between the check and the first line.
+    std::unique_ptr<__gnu_cxx::stdio_filebuf<char>> m_file;
 };
