@@ -1,13 +1,17 @@
 #include "app/CommandLine.h"
 
+#include "app/ArgumentArea.h"
 #include "app/StringChecker.h"
 #include "base/ExitCode.h"
 #include "base/Logger.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 const struct option CCommandLine::m_long_options[] = {
     {"backup", no_argument, nullptr, 'b'},
@@ -39,8 +43,39 @@ int digitsToInt(const char* digits) {
     return static_cast<int>(value);
 }
 
-void blankArgument(char* argument) {
-    memset(argument, 'x', strlen(argument));
+// Names a file holding the password, for runs whose command line must not
+// carry it: its first line is the password (/dev/stdin reads a pipe).
+const char* const PASSWORD_FILE_VARIABLE = "TURSA_PASSWORD_FILE";
+const size_t MAX_PASSWORD_FILE_BYTES = 4096;
+
+bool readFirstLine(const char* path, std::string* line) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    std::string text;
+    char buffer[512];
+    ssize_t got = 0;
+    while (text.size() < MAX_PASSWORD_FILE_BYTES && text.find('\n') == std::string::npos &&
+           (got = read(fd, buffer, sizeof(buffer))) != 0) {
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            close(fd);
+            return false;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    close(fd);
+    text.erase(std::min(text.find('\n'), text.size()));
+    if (!text.empty() && text.back() == '\r') {
+        text.pop_back();
+    }
+    *line = text;
+    std::fill(text.begin(), text.end(), '\0');
+    std::fill(buffer, buffer + sizeof(buffer), '\0');
+    return true;
 }
 
 [[noreturn]] void rejectArgument(const char* message) {
@@ -63,6 +98,7 @@ int CCommandLine::numericalArgument(const char* argument, const char* message) {
 }
 
 void CCommandLine::parse(int argc, char** argv) {
+    CArgumentArea area(argc, argv);
     StringChecker checker;
     int letter;
     while ((letter = getopt_long(argc, argv, SHORT_OPTIONS, m_long_options, nullptr)) != -1) {
@@ -87,7 +123,7 @@ void CCommandLine::parse(int argc, char** argv) {
             break;
         case 'p':
             m_password = optarg;
-            blankArgument(optarg);
+            area.hide(optarg, strlen(optarg));
             break;
         case 'F':
             m_logfile = optarg;
@@ -111,6 +147,12 @@ void CCommandLine::parse(int argc, char** argv) {
             m_isHelp = true;
             break;
         }
+    }
+    area.rewrite();
+    const char* passwordFile = getenv(PASSWORD_FILE_VARIABLE);
+    if (m_password.empty() && passwordFile != nullptr &&
+        !readFirstLine(passwordFile, &m_password)) {
+        rejectArgument("Could not read the password file.");
     }
 }
 

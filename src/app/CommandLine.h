@@ -12,8 +12,9 @@ public:
 
     // Fills the fields from the arguments; ends the process with status 255
     // on a non-numerical module address or verbosity, or an invalid IP
-    // address. The password is blanked in argv so the process list does
-    // not show it.
+    // address. The password is taken out of the argument area so the
+    // process list shows neither it nor its length; without --password it
+    // is read from the file that TURSA_PASSWORD_FILE names.
     void parse(int argc, char** argv);
     bool checkParameter();
 

@@ -373,3 +373,56 @@ TEST_F(E2eController, PasswordIsNotShownInTheProcessList) {
     auto status = process.waitExit(60000);
     EXPECT_EQ(status.value_or(-1), 0) << testsupport::readFile(dir.file("p.err"));
 }
+
+TEST_F(E2eController, PasswordLengthIsNotVisibleEither) {
+    // Nothing listens on this address at first: the tool keeps trying to
+    // connect, time enough to read its command line as another user would.
+    auto shown = [&](const std::vector<std::string>& passwordArgs, const std::string& secret) {
+        std::vector<std::string> argv = {TURSA_TOOL_BIN, "-b", "-i", address};
+        argv.insert(argv.end(), passwordArgs.begin(), passwordArgs.end());
+        argv.insert(argv.end(), {"-f", backupFile});
+        testsupport::Process process;
+        process.start(argv, {}, "", "");
+        const std::string path = "/proc/" + std::to_string(process.pid()) + "/cmdline";
+        std::string cmdline;
+        for (int i = 0; i < 200; ++i) {
+            cmdline = testsupport::readFile(path);
+            // Past the exec, and past the tool's parsing of its arguments.
+            if (cmdline.rfind(TURSA_TOOL_BIN, 0) == 0 && cmdline.find(secret) == std::string::npos) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        process.stop();
+        return cmdline;
+    };
+    const std::string expected =
+        TURSA_TOOL_BIN " -b -i " + address + " --password -f " + backupFile + std::string(1, '\0');
+    EXPECT_EQ(shown({"--password", "pw"}, "pw"), expected);
+    EXPECT_EQ(shown({"--password", "a-much-longer-password"}, "a-much-longer"), expected);
+    EXPECT_EQ(shown({"--password=hidden"}, "hidden"),
+              TURSA_TOOL_BIN " -b -i " + address + " --password= -f " + backupFile + std::string(1, '\0'));
+    EXPECT_EQ(shown({"-phidden"}, "hidden"),
+              TURSA_TOOL_BIN " -b -i " + address + " -p -f " + backupFile + std::string(1, '\0'));
+}
+
+TEST_F(E2eController, PasswordFromTheFileThatTheEnvironmentNames) {
+    auto sim = startSim({"--password", "from file", "--sizes", "4,4,4,4"});
+    testsupport::writeFile(dir.file("right"), "from file\r\nsecond line\n");
+    testsupport::writeFile(dir.file("wrong"), "from fil");
+    auto run = [&](const std::string& passwordFile, std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv = {TURSA_TOOL_BIN, "-b", "-i", address, "-f", backupFile};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        std::vector<std::string> env = e2e::compressedTime();
+        env.push_back("TURSA_PASSWORD_FILE=" + passwordFile);
+        testsupport::Process process;
+        process.start(argv, env, dir.file("out"), dir.file("err"));
+        return process.waitExit(60000).value_or(-1);
+    };
+    EXPECT_EQ(run(dir.file("wrong")), 3);
+    EXPECT_EQ(testsupport::readFile(dir.file("err")), "Wrong password.\n");
+    EXPECT_EQ(run(dir.file("wrong"), {"-p", "from file"}), 0) << "the command line's password wins";
+    EXPECT_EQ(run(dir.file("missing")), 255);
+    EXPECT_EQ(testsupport::readFile(dir.file("err")), "Could not read the password file.\n");
+    EXPECT_EQ(run(dir.file("right")), 0) << testsupport::readFile(dir.file("err"));
+}
