@@ -4,7 +4,10 @@
 #include <cstring>
 #include <string>
 
-CArgumentArea::CArgumentArea(int argc, char** argv) : m_arguments(argv, argv + argc) {}
+void CArgumentArea::record(int argc, char** argv) {
+    m_arguments.assign(argv, argv + argc);
+    m_hidden.clear();
+}
 
 void CArgumentArea::hide(char* begin, size_t length) {
     if (length > 0) {

@@ -8,8 +8,9 @@
 // neither their bytes nor their length stay visible.
 class CArgumentArea {
 public:
-    // Records where the arguments lie before getopt reorders the pointers.
-    CArgumentArea(int argc, char** argv);
+    // Records where the arguments lie before getopt reorders the pointers,
+    // forgetting an earlier record.
+    void record(int argc, char** argv);
 
     // Marks length bytes from begin (inside one argument) for removal; a
     // whole argument goes with its separator.

@@ -98,7 +98,7 @@ int CCommandLine::numericalArgument(const char* argument, const char* message) {
 }
 
 void CCommandLine::parse(int argc, char** argv) {
-    CArgumentArea area(argc, argv);
+    m_argumentArea.record(argc, argv);
     StringChecker checker;
     int letter;
     while ((letter = getopt_long(argc, argv, SHORT_OPTIONS, m_long_options, nullptr)) != -1) {
@@ -123,7 +123,7 @@ void CCommandLine::parse(int argc, char** argv) {
             break;
         case 'p':
             m_password = optarg;
-            area.hide(optarg, strlen(optarg));
+            m_argumentArea.hide(optarg, strlen(optarg));
             break;
         case 'F':
             m_logfile = optarg;
@@ -148,7 +148,7 @@ void CCommandLine::parse(int argc, char** argv) {
             break;
         }
     }
-    area.rewrite();
+    m_argumentArea.rewrite();
     const char* passwordFile = getenv(PASSWORD_FILE_VARIABLE);
     if (m_password.empty() && passwordFile != nullptr &&
         !readFirstLine(passwordFile, &m_password)) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/ArgumentArea.h"
+
 #include <getopt.h>
 #include <string>
 
@@ -41,6 +43,9 @@ private:
     std::string m_ipAddress;
     std::string m_password;
     std::string m_logfile;
+    // A member, not a local of parse: parse may end the process on a
+    // rejected argument.
+    CArgumentArea m_argumentArea;
     bool m_isBackup;
     bool m_isRestore;
     bool m_isFPMOnly;
