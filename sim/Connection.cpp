@@ -7,8 +7,8 @@
 namespace sim {
 
 namespace {
-const size_t kReadChunk = 64 * 1024;
-const size_t kMaxDrain = 1024 * 1024; // a client that never stops sending gets a reset
+const size_t kReadChunk = 64UL * 1024;
+const size_t kMaxDrain = 1024UL * 1024; // a client that never stops sending gets a reset
 } // namespace
 
 Connection::~Connection() {

@@ -99,7 +99,7 @@ Server::End Server::serve() {
         for (size_t i = 0; i < m_listeners.size(); ++i) {
             Listener& listener = m_listeners[i];
             if (listener.connection) {
-                serveClient(&listener, ready > 0 ? watched[i + 1].revents : 0);
+                serveClient(&listener, ready > 0 ? watched[i + 1].revents : static_cast<short>(0));
             } else if (ready > 0 && watched[i + 1].revents != 0) {
                 acceptClient(&listener);
             }

@@ -66,7 +66,7 @@ void CArgumentArea::rewrite() {
     // Something was taken out, so the text ends at least two bytes before
     // the area does.
     memset(area, 0, size);
-    memcpy(area, text.data(), std::min(text.size(), size - 2));
+    std::copy_n(text.begin(), std::min(text.size(), size - 2), area);
     area[size - 1] = ' ';
     std::fill(text.begin(), text.end(), '\0');
 }

@@ -2,7 +2,7 @@
 
 #include <arpa/inet.h>
 
-bool StringChecker::isNumerical(std::string text) {
+bool StringChecker::isNumerical(const std::string& text) {
     for (char c : text) {
         if (c < '0' || c > '9') {
             return false;
@@ -11,7 +11,7 @@ bool StringChecker::isNumerical(std::string text) {
     return true;
 }
 
-bool StringChecker::isIpAddress(std::string text) {
+bool StringChecker::isIpAddress(const std::string& text) {
     in_addr address{};
     return inet_pton(AF_INET, text.c_str(), &address) == 1;
 }

@@ -9,8 +9,8 @@ public:
     virtual ~StringChecker() = default;
 
     // True when every character is a decimal digit; the empty text counts.
-    bool isNumerical(std::string text);
+    bool isNumerical(const std::string& text);
     // True for a dotted-decimal IPv4 address, the only form the controller
     // connection can use.
-    bool isIpAddress(std::string text);
+    bool isIpAddress(const std::string& text);
 };

@@ -12,6 +12,7 @@
 #include "store/FileManager.h"
 
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -29,7 +30,7 @@ const unsigned long LAST_VERSION_WITHOUT_LOGIN = 106;
 
 } // namespace
 
-unsigned long CBackup::checkSecurity(std::string ipAddress, std::string password) {
+unsigned long CBackup::checkSecurity(const std::string& ipAddress, std::string password) {
     CDataNetwork* network = CDataNetwork::getInstance();
     CDataProtocol protocol;
     if (!network->openConnection(ipAddress.c_str(), DATA_PORT, DATA_CONNECT_TIMEOUT_MS)) {
@@ -43,7 +44,7 @@ unsigned long CBackup::checkSecurity(std::string ipAddress, std::string password
         failRun("Unkown interface version.", EXIT_UNKNOWN_VERSION);
     }
     CLogger::getInstance()->log("Interface has version " + std::to_string(version), 4);
-    if (version > LAST_VERSION_WITHOUT_LOGIN && !protocol.comparePassword(password)) {
+    if (version > LAST_VERSION_WITHOUT_LOGIN && !protocol.comparePassword(std::move(password))) {
         failRun("Wrong password.", EXIT_WRONG_PASSWORD);
     }
     return version;
@@ -52,12 +53,12 @@ unsigned long CBackup::checkSecurity(std::string ipAddress, std::string password
 // Both controller halves log in, run one data protocol step framed by two
 // progress lines, and close the connection in the controller's orderly way.
 // On a failure the code passes on and the connection stays as it was.
-void CBackup::runOnController(std::string ipAddress, std::string password, const char* startText,
-                              const char* endText,
+void CBackup::runOnController(const std::string& ipAddress, std::string password,
+                              const char* startText, const char* endText,
                               const std::function<void(CDataProtocol&, unsigned long)>& step) {
     CDataNetwork* network = CDataNetwork::getInstance();
     CDataProtocol protocol;
-    const unsigned long version = checkSecurity(ipAddress, password);
+    const unsigned long version = checkSecurity(ipAddress, std::move(password));
     protocol.initialize();
     CLogger::getInstance()->log(startText, 3);
     step(protocol, version);
@@ -65,29 +66,30 @@ void CBackup::runOnController(std::string ipAddress, std::string password, const
     network->closeConnection();
 }
 
-void CBackup::backupController(std::string ipAddress, std::string password) {
-    runOnController(ipAddress, password, "Start controller backup.", "Controller backup finished.",
+void CBackup::backupController(const std::string& ipAddress, std::string password) {
+    runOnController(ipAddress, std::move(password), "Start controller backup.",
+                    "Controller backup finished.",
                     [](CDataProtocol& protocol, unsigned long version) {
                         protocol.backupAllTursaData(version);
                     });
 }
 
-void CBackup::restoreController(std::string ipAddress, std::string password) {
+void CBackup::restoreController(const std::string& ipAddress, std::string password) {
     // Module data that a restore would write wrongly stops the run before
     // the controller is changed.
     CMelkoProtocol::checkFileData(CFileManager::getInstance());
-    runOnController(ipAddress, password, "Start controller restore.",
+    runOnController(ipAddress, std::move(password), "Start controller restore.",
                     "Controller restore finished.",
                     [](CDataProtocol& protocol, unsigned long version) {
                         protocol.restoreAllTursaData(version);
                     });
 }
 
-void CBackup::loginPhase(std::string ipAddress, std::string password, bool login) {
+void CBackup::loginPhase(const std::string& ipAddress, std::string password, bool login) {
     CDataNetwork* dataNetwork = CDataNetwork::getInstance();
     try {
         if (login) {
-            checkSecurity(ipAddress, password);
+            checkSecurity(ipAddress, std::move(password));
             dataNetwork->closeConnection();
         }
         CTimer timer;
@@ -98,7 +100,7 @@ void CBackup::loginPhase(std::string ipAddress, std::string password, bool login
     }
 }
 
-void CBackup::openBus(std::string ipAddress, CMelkoProtocol& protocol) {
+void CBackup::openBus(const std::string& ipAddress, CMelkoProtocol& protocol) {
     if (!CMelkoNetwork::getInstance()->openConnection(ipAddress.c_str(), BUS_PORT,
                                                       BUS_CONNECT_TIMEOUT_MS)) {
         failRun("Could not open network connection.", EXIT_NO_CONNECTION);
@@ -144,9 +146,10 @@ void CBackup::runGuarded(CMelkoProtocol& protocol, const std::function<void()>& 
     }
 }
 
-void CBackup::backupFPM(std::string ipAddress, std::string password, bool login, int masterFpm) {
+void CBackup::backupFPM(const std::string& ipAddress, std::string password, bool login,
+                        int masterFpm) {
     CMelkoProtocol protocol;
-    loginPhase(ipAddress, password, login);
+    loginPhase(ipAddress, std::move(password), login);
     openBus(ipAddress, protocol);
     runGuarded(protocol, [&] {
         if (!protocol.setMasterFPM(masterFpm)) {
@@ -159,11 +162,11 @@ void CBackup::backupFPM(std::string ipAddress, std::string password, bool login,
     });
 }
 
-void CBackup::restoreFPM(std::string ipAddress, std::string password, bool login, int fpmFrom,
-                         int fpmTo) {
+void CBackup::restoreFPM(const std::string& ipAddress, std::string password, bool login,
+                         int fpmFrom, int fpmTo) {
     CMelkoProtocol::checkFileData(CFileManager::getInstance());
     CMelkoProtocol protocol;
-    loginPhase(ipAddress, password, login);
+    loginPhase(ipAddress, std::move(password), login);
     openBus(ipAddress, protocol);
     // Outside the guarded work: a restore that cannot switch programming
     // mode on has changed no module.

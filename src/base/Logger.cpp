@@ -52,7 +52,7 @@ CLogger::~CLogger() {
     std::cerr.rdbuf(m_savedCerrBuffer);
 }
 
-void CLogger::setFileName(std::string name) {
+void CLogger::setFileName(const std::string& name) {
     if (name.empty()) {
         return;
     }
@@ -68,7 +68,7 @@ void CLogger::setFileName(std::string name) {
     std::cerr.rdbuf(m_file.get());
 }
 
-void CLogger::log(std::string text, int level) {
+void CLogger::log(const std::string& text, int level) {
     if (level > m_level) {
         return;
     }

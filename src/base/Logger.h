@@ -20,10 +20,10 @@ public:
 
     // Opens the log file for appending and redirects both standard streams
     // into it; ends the process with status 16 when the file cannot be used.
-    void setFileName(std::string name);
+    void setFileName(const std::string& name);
     std::string getFileName() const { return m_fileName; }
 
-    void log(std::string text, int level);
+    void log(const std::string& text, int level);
 
 private:
     CLogger();

@@ -31,7 +31,8 @@ bool CMelkoFrame::getBuffer(char* buffer) const {
 bool CMelkoFrame::setHeader(const char* header) {
     m_type = header[1];
     // The high byte is signed on the wire: 0x80 and above give a negative length.
-    const long high = static_cast<signed char>(header[3]);
+    const unsigned char top = static_cast<unsigned char>(header[3]);
+    const long high = top < 0x80 ? static_cast<long>(top) : static_cast<long>(top) - 256;
     m_dataLength = static_cast<unsigned char>(header[2]) + high * 256;
     return true;
 }

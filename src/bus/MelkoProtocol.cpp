@@ -287,7 +287,8 @@ bool CMelkoProtocol::checkFPMCrc(char address, const char* expected) {
     if (answered && equal) {
         return true;
     }
-    log("FPM " + hexText(static_cast<unsigned char>(address) - FIRST_FPM) + " has the wrong CRC.", 2);
+    log("FPM " + hexText(static_cast<unsigned char>(address) - FIRST_FPM) + " has the wrong CRC.",
+        2);
     return false;
 }
 
@@ -303,7 +304,7 @@ std::string CMelkoProtocol::checkAllFPMCrc(const char* expected) {
     return failed;
 }
 
-std::string CMelkoProtocol::buildFPMNo(unsigned char address, std::string /*text*/) {
+std::string CMelkoProtocol::buildFPMNo(unsigned char address, const std::string& /*text*/) {
     if (address == ALL_FPM) {
         return "[alle]";
     }
@@ -319,9 +320,8 @@ void CMelkoProtocol::backupAllFPM() {
     const bool masterMode = m_masterAddress > FIRST_FPM;
     CTimer timer;
     for (int number : m_fpmList) {
-        const unsigned char address =
-            masterMode ? static_cast<unsigned char>(m_masterAddress)
-                       : static_cast<unsigned char>(FIRST_FPM + number);
+        const unsigned char address = masterMode ? static_cast<unsigned char>(m_masterAddress)
+                                                 : static_cast<unsigned char>(FIRST_FPM + number);
         compDB(static_cast<char>(address));
         backupTemplates(address);
         timer.wait(PAUSE_AFTER_TEMPLATES_S, moduleLabel(address) + ": waiting");
@@ -505,8 +505,8 @@ void CMelkoProtocol::restoreFPM(int from, int to) {
 // Cleans the target, writes the templates and the configuration of the
 // target's own number, and checks the CRC: of the one module, or of every
 // module on the bus after a write to all of them.
-void CMelkoProtocol::restoreModule(unsigned char target, const char* templates,
-                                   unsigned long count, const char* crc, std::string* wrongCrc) {
+void CMelkoProtocol::restoreModule(unsigned char target, const char* templates, unsigned long count,
+                                   const char* crc, std::string* wrongCrc) {
     CTimer timer;
     if (target == ALL_FPM) {
         cleanAllFPM();

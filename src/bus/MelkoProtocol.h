@@ -59,7 +59,7 @@ public:
     void cleanAllFPM();
     bool checkFPMCrc(char address, const char* expected);
     std::string checkAllFPMCrc(const char* expected);
-    std::string buildFPMNo(unsigned char address, std::string text);
+    std::string buildFPMNo(unsigned char address, const std::string& text);
 
     // Backup side.
     void backupAllFPM();
@@ -93,8 +93,7 @@ private:
     bool sendRequest(CMelkoFrame* frame);
     bool exchange(CMelkoFrame* frame, unsigned long timeoutMs);
     // A reply that decodes and comes from the address, into reply.
-    bool exchangeFrom(CMelkoFrame* frame, char address, unsigned long timeoutMs,
-                      CMelkoTele* reply);
+    bool exchangeFrom(CMelkoFrame* frame, char address, unsigned long timeoutMs, CMelkoTele* reply);
     // Reads one template block into reply; false after six replies in a
     // row that were missing or wrong. A block that needed more than one
     // attempt adds 1 to retried.

@@ -17,9 +17,9 @@ const unsigned long CLOSE_ACK_TIMEOUT_MS = 1000;
 // No reply may hold the run longer than 10 minutes, plus a minute for every
 // 16 MiB its header announces: a peer that sends a byte now and then, each
 // within the per-read time-out, would otherwise keep a run alive for hours.
-const unsigned long REPLY_LIMIT_MS = 10 * 60 * 1000;
+const unsigned long REPLY_LIMIT_MS = 10UL * 60 * 1000;
 const unsigned long REPLY_LIMIT_STEP_BYTES = 16UL * 1024 * 1024;
-const unsigned long REPLY_LIMIT_STEP_MS = 60 * 1000;
+const unsigned long REPLY_LIMIT_STEP_MS = 60UL * 1000;
 
 // The largest piece of a data block handed to one send call.
 const unsigned long MAX_SEND_BYTES = 1UL << 30;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <new>
 #include <sstream>
+#include <utility>
 
 namespace {
 
@@ -92,7 +93,7 @@ float CDataProtocol::getVersion() {
 bool CDataProtocol::comparePassword(std::string password) {
     CFrame frame;
     CDataAction action;
-    action.buildComparePassword(&frame, password);
+    action.buildComparePassword(&frame, std::move(password));
     if (!m_network->sendFrame(&frame, SEND_TIMEOUT_MS)) {
         return false;
     }

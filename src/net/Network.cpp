@@ -20,7 +20,7 @@ namespace {
 const unsigned long RETRY_PAUSE_MS = 200;
 
 // The largest piece a growing receipt asks for at once.
-const unsigned long MAX_CHUNK = 64 * 1024;
+const unsigned long MAX_CHUNK = 64UL * 1024;
 
 // Errors after which the non-blocking call is simply tried again once the
 // socket is ready.
@@ -80,7 +80,8 @@ bool CNetwork::openConnection(const char* ipAddress, unsigned int port, unsigned
     CTimer timer;
     timer.startTimeoutTimer(timeoutMs);
     while (timer.isRunning()) {
-        if (connect(m_socket.get(), reinterpret_cast<struct sockaddr*>(&address), sizeof(address)) == 0 ||
+        if (connect(m_socket.get(), reinterpret_cast<struct sockaddr*>(&address),
+                    sizeof(address)) == 0 ||
             errno == EISCONN) {
             m_state = STATE_CONNECTED;
             return true;
@@ -191,7 +192,8 @@ bool CNetwork::receiveAll(std::vector<char>* data, unsigned long length, unsigne
         size_t chunk = std::min<unsigned long>(length - received, MAX_CHUNK);
         if (received + chunk > data->capacity()) {
             // Doubling, but never past the announced length.
-            data->reserve(std::min<size_t>(std::max(received + chunk, 2 * data->capacity()), length));
+            data->reserve(
+                std::min<size_t>(std::max(received + chunk, 2 * data->capacity()), length));
         }
         data->resize(received + chunk);
         int count = receiveBytes(data->data() + received, static_cast<int>(chunk), timeoutMs);

@@ -14,6 +14,7 @@
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -112,7 +113,7 @@ CFileManager::~CFileManager() {
     delete m_property;
 }
 
-void CFileManager::setFileName(std::string fileName) {
+void CFileManager::setFileName(const std::string& fileName) {
     CProperty* property = new CProperty(fileName);
     delete m_property;
     m_property = property;
@@ -123,7 +124,7 @@ std::string CFileManager::getFileName() const {
     return m_property == nullptr ? std::string() : m_property->getFileName();
 }
 
-bool CFileManager::fileExists(std::string path) {
+bool CFileManager::fileExists(const std::string& path) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return false;
@@ -163,11 +164,11 @@ bool CFileManager::pathExists(std::string path) {
     return true;
 }
 
-bool CFileManager::hasKey(std::string key) {
+bool CFileManager::hasKey(const std::string& key) {
     return m_property != nullptr && m_property->keyExists(key);
 }
 
-bool CFileManager::checkFile(std::vector<std::string> keys) {
+bool CFileManager::checkFile(const std::vector<std::string>& keys) {
     if (m_property == nullptr) {
         return false;
     }
@@ -188,7 +189,7 @@ bool CFileManager::writeData(std::string key, long value) {
     char text[16];
     snprintf(text, sizeof(text), "%lu",
              static_cast<unsigned long>(static_cast<std::uint32_t>(value)));
-    m_property->setProperty(key, text);
+    m_property->setProperty(std::move(key), text);
     return false;
 }
 
@@ -210,7 +211,7 @@ bool CFileManager::writeData(std::string key, const char* data, unsigned long le
     codec.encode(data, &text[0], static_cast<unsigned int>(length),
                  static_cast<unsigned int>(text.size()), 64);
     text.pop_back(); // the encoder's terminator
-    m_property->setProperty(key, std::move(text));
+    m_property->setProperty(std::move(key), std::move(text));
     try {
         m_property->store();
     } catch (int) {
@@ -219,7 +220,7 @@ bool CFileManager::writeData(std::string key, const char* data, unsigned long le
     return true;
 }
 
-bool CFileManager::getData(std::string key, char* buffer, int maxBytes) {
+bool CFileManager::getData(const std::string& key, char* buffer, int maxBytes) {
     if (m_property == nullptr) {
         return false;
     }
@@ -234,7 +235,7 @@ bool CFileManager::getData(std::string key, char* buffer, int maxBytes) {
     return true;
 }
 
-bool CFileManager::getDataSize(std::string key, unsigned long* size) {
+bool CFileManager::getDataSize(const std::string& key, unsigned long* size) {
     if (m_property == nullptr) {
         return false;
     }
@@ -246,13 +247,13 @@ bool CFileManager::getDataSize(std::string key, unsigned long* size) {
     return true;
 }
 
-bool CFileManager::getText(std::string key, std::string* text) {
-    return m_property != nullptr && m_property->getProperty(std::move(key), text);
+bool CFileManager::getText(const std::string& key, std::string* text) {
+    return m_property != nullptr && m_property->getProperty(key, text);
 }
 
 // Reads like strtol, saturated to the signed 32-bit range: the unsigned
 // text of -1 reads back as the largest value.
-int CFileManager::getDataDWord(std::string key) {
+int CFileManager::getDataDWord(const std::string& key) {
     if (m_property == nullptr) {
         return 0;
     }
@@ -268,7 +269,7 @@ int CFileManager::getDataDWord(std::string key) {
     return static_cast<int>(value);
 }
 
-float CFileManager::getDataFloat(std::string key) {
+float CFileManager::getDataFloat(const std::string& key) {
     if (m_property == nullptr) {
         return 0.0f;
     }

@@ -20,25 +20,25 @@ public:
 
     virtual ~CFileManager();
 
-    void setFileName(std::string fileName);
+    void setFileName(const std::string& fileName);
     std::string getFileName() const;
 
-    bool fileExists(std::string path);
+    bool fileExists(const std::string& path);
     bool pathExists(std::string path);
 
-    bool hasKey(std::string key);
-    bool checkFile(std::vector<std::string> keys);
+    bool hasKey(const std::string& key);
+    bool checkFile(const std::vector<std::string>& keys);
 
     bool writeData(std::string key, long value);
     bool writeData(std::string key, const char* data, unsigned long length);
-    bool getData(std::string key, char* buffer, int maxBytes);
+    bool getData(const std::string& key, char* buffer, int maxBytes);
     // The number of bytes the key's Base64 text decodes to; false when the
     // key is absent.
-    bool getDataSize(std::string key, unsigned long* size);
+    bool getDataSize(const std::string& key, unsigned long* size);
     // The key's value as the file holds it (trimmed); false when absent.
-    bool getText(std::string key, std::string* text);
-    int getDataDWord(std::string key);
-    float getDataFloat(std::string key);
+    bool getText(const std::string& key, std::string* text);
+    int getDataDWord(const std::string& key);
+    float getDataFloat(const std::string& key);
 
     // Ends a backup run that called pathExists. Returns false (after logging
     // "Could not open backup file.") when a successful run's file could not

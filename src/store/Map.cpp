@@ -31,11 +31,11 @@ void CMyMap::add(std::string key, std::string value) {
     }
 }
 
-bool CMyMap::keyExists(std::string key) const {
+bool CMyMap::keyExists(const std::string& key) const {
     return lookup(key) != nullptr;
 }
 
-bool CMyMap::getValueByKey(std::string key, std::string* value) const {
+bool CMyMap::getValueByKey(const std::string& key, std::string* value) const {
     const CNode* node = lookup(key);
     if (node == nullptr) {
         return false;

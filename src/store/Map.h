@@ -19,8 +19,8 @@ public:
 
     int getSize() const { return m_size; }
     void add(std::string key, std::string value);
-    bool keyExists(std::string key) const;
-    bool getValueByKey(std::string key, std::string* value) const;
+    bool keyExists(const std::string& key) const;
+    bool getValueByKey(const std::string& key, std::string* value) const;
     // The stored value itself, valid until the key is replaced or removed;
     // nullptr for an absent key.
     const std::string* findValue(const std::string& key) const;

@@ -15,7 +15,7 @@
 
 namespace {
 
-const size_t kChunkSize = 64 * 1024;
+const size_t kChunkSize = 64UL * 1024;
 
 bool writeAll(int fd, const char* data, size_t size) {
     size_t done = 0;
@@ -64,7 +64,7 @@ void appendBounded(std::string* line, const char* begin, const char* end, size_t
 
 } // namespace
 
-CProperty::CProperty(std::string fileName)
+CProperty::CProperty(const std::string& fileName)
     : m_map(new CMyMap()), m_fileName(fileName), m_writeFileName(fileName), m_writeDescriptor(-1),
       m_writeFailureReported(false), m_changed(false) {}
 
@@ -84,11 +84,11 @@ void CProperty::setProperty(std::string key, std::string value) {
     m_changed = true;
 }
 
-bool CProperty::getProperty(std::string key, std::string* value) {
+bool CProperty::getProperty(const std::string& key, std::string* value) {
     if (isEmpty()) {
         readFile();
     }
-    return m_map->getValueByKey(std::move(key), value);
+    return m_map->getValueByKey(key, value);
 }
 
 const std::string* CProperty::findProperty(const std::string& key) {
@@ -98,11 +98,11 @@ const std::string* CProperty::findProperty(const std::string& key) {
     return m_map->findValue(key);
 }
 
-bool CProperty::keyExists(std::string key) {
+bool CProperty::keyExists(const std::string& key) {
     if (isEmpty() && !readFile()) {
         return false;
     }
-    return m_map->keyExists(std::move(key));
+    return m_map->keyExists(key);
 }
 
 bool CProperty::isEmpty() const {
@@ -179,7 +179,8 @@ int CProperty::readLines(int fd) {
         while (start < end) {
             const char* lineFeed = static_cast<const char*>(memchr(start, '\n', end - start));
             const char* stop = lineFeed == nullptr ? end : lineFeed;
-            appendBounded(&line, start, stop, static_cast<size_t>(std::max(0LL, fileSize - lineStart)));
+            appendBounded(&line, start, stop,
+                          static_cast<size_t>(std::max(0LL, fileSize - lineStart)));
             if (lineFeed == nullptr) {
                 break;
             }

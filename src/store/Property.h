@@ -10,7 +10,7 @@ class CMyMap;
 // rewrites the file.
 class CProperty {
 public:
-    explicit CProperty(std::string fileName);
+    explicit CProperty(const std::string& fileName);
     virtual ~CProperty();
 
     std::string getFileName() const { return m_fileName; }
@@ -26,11 +26,11 @@ public:
     void setWriteDescriptor(int descriptor) { m_writeDescriptor = descriptor; }
 
     void setProperty(std::string key, std::string value);
-    bool getProperty(std::string key, std::string* value);
+    bool getProperty(const std::string& key, std::string* value);
     // The value as held in the map, without a copy; nullptr when absent.
     // Valid until the key is set again.
     const std::string* findProperty(const std::string& key);
-    bool keyExists(std::string key);
+    bool keyExists(const std::string& key);
 
     // True when setProperty changed the map since the last successful store.
     bool isChanged() const { return m_changed; }
