@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ with AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-fuzz/ and runs each of them.
-#   scripts/fuzz.sh [SECONDS]   each target runs SECONDS (default 30)
+#   scripts/fuzz.sh [SECONDS [RUNS]]   each target runs SECONDS (default 30),
+#                                      or until RUNS executions if sooner
 # Every target starts from a copy of its corpus in fuzz/corpus/, so the
 # committed corpus never grows. Crashing inputs are kept in
 # build-fuzz/artifacts/. The exit status is non-zero when a target crashed.
@@ -9,9 +10,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-30}"
-case "$seconds" in
-'' | *[!0-9]*)
-    echo "usage: $0 [SECONDS]" >&2
+runs_limit="${2:--1}"
+case "$seconds$runs_limit" in
+*[!0-9-]* | -*)
+    echo "usage: $0 [SECONDS [RUNS]]" >&2
     exit 2
     ;;
 esac
@@ -42,7 +44,7 @@ for target in "${targets[@]}"; do
     cp -R "fuzz/corpus/$target/." "$work/$target/"
     log="$work/$target.log"
     status=0
-    "build-fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+    "build-fuzz/fuzz/$target" -max_total_time="$seconds" -runs="$runs_limit" -print_final_stats=1 \
         -artifact_prefix="$artifacts/$target-" "$work/$target" >"$log" 2>&1 || status=$?
     runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"
     if [ -z "$runs" ]; then
