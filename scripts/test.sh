@@ -15,7 +15,8 @@ fi
 
 bash scripts/install-deps.sh
 
-cmake -S . -B "$builddir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTURSA_SANITIZE="$sanitize"
+cmake -S . -B "$builddir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTURSA_SANITIZE="$sanitize" \
+    -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 cmake --build "$builddir" -j"$(nproc)"
 # The end-to-end tests mostly wait on sockets and (compressed) pauses, so
 # more of them run at once than there are cores.
