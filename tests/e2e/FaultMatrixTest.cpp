@@ -14,8 +14,12 @@
 #include <algorithm>
 #include <chrono>
 #include <dirent.h>
+#include <iterator>
+#include <map>
+#include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <vector>
 
 using e2e::MatrixCase;
 using e2e::MatrixReach;
@@ -443,8 +447,11 @@ void addControllerCases(std::vector<MatrixCase>* cases) {
     t.push_back(restore("Version_ClosedWithoutReply").sim(fault("close:7:1:0")).ends(2, R::Controller));
     t.push_back(restore("Version_OtherThanFile").sim({"--interface-version", "108"}).ends(12, R::Controller));
     t.push_back(restore("Version_Altered").sim(fault("garbage:7:1")).ends(12, R::Controller));
+    t.push_back(restore("Version_LateWithinTimeout").sim(fault("late:7:1:1000")).ends(0, R::Bus).waits(20));
     t.push_back(restore("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Controller).waits(120));
     t.push_back(restore("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Controller));
+    t.push_back(restore("Password_ClosedWithoutReply").sim(fault("close:9:1:0")).ends(3, R::Controller));
+    t.push_back(restore("Password_Altered").sim(fault("garbage:9:1")).ends(3, R::Controller));
     t.push_back(restore("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
     for (int set = 1; set <= 4; ++set) {
         const std::string n = std::to_string(set);
@@ -465,6 +472,8 @@ void addControllerCases(std::vector<MatrixCase>* cases) {
     t.push_back(restore("DataSet2_ClosedWithoutAck").sim(fault("close:1:2:0")).ends(11, R::Controller));
     // After the last set only the close request is left, which needs no reply.
     t.push_back(restore("DataSet4_ClosedWithoutAck").sim(fault("close:1:4:0")).ends(0, R::Bus).controllerGone());
+    // The last set is acknowledged, then the controller falls silent: the close request needs no reply.
+    t.push_back(restore("DataSet4_AckThenSilence").sim(fault("truncate:1:4:0")).ends(0, R::Bus).waits(1));
     t.push_back(restore("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
     t.push_back(restore("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
     t.push_back(restore("Logout_AckAltered").sim(fault("garbage:3:1")).ends(0, R::Bus));
@@ -474,6 +483,7 @@ void addControllerCases(std::vector<MatrixCase>* cases) {
     t.push_back(fpmOnly("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
     t.push_back(fpmOnly("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Login).waits(120));
     t.push_back(fpmOnly("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Login));
+    t.push_back(fpmOnly("Version_ClosedWithoutReply").sim(fault("close:7:1:0")).ends(2, R::Login).controllerGone());
     t.push_back(fpmOnly("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Login).waits(120));
     t.push_back(fpmOnly("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Login));
     t.push_back(fpmOnly("Password_Refused").sim({"--password", "other"}).ends(3, R::Login));
@@ -575,6 +585,9 @@ void addRestoreBusCases(std::vector<MatrixCase>* cases) {
     // The module does not answer its lookup: the file's module is restored all the same.
     t.push_back(restore("Lookup_NoReply").sim(busFault("noreply:2:1")).ends(0, R::Bus).waits(1));
     t.push_back(restore("Lookup_BadChecksum").sim(busFault("badsum:2:1")).ends(0, R::Bus));
+    t.push_back(restore("Lookup_WrongModule").sim(busFault("wrongsrc:2:1")).ends(0, R::Bus));
+    t.push_back(restore("Lookup_LateBeyondTimeout").sim(busFault("late:2:1:100")).ends(0, R::Bus).waits(1));
+    t.push_back(restore("Lookup_NegativeLength").sim(busFault("negative:2:1")).ends(0, R::Bus));
     t.push_back(restore("Lookup_ConnectionCut").sim(busFault("close:2:1:0")).ends(11, R::BusCut));
     t.push_back(restore("Lookup_ModuleOnlyInFile").holding("1,2").ends(11, R::Bus).waits(90 + 6 * 1.7));
     t.push_back(restore("Lookup_ModuleOnlyOnBus").on("1,2").ends(0, R::Bus));
@@ -582,6 +595,8 @@ void addRestoreBusCases(std::vector<MatrixCase>* cases) {
     t.push_back(restore("Clean_NoReply").sim(busFault("noreply:0x5a:1")).ends(0, R::Bus).waits(90));
     t.push_back(restore("Clean_BadChecksum").sim(busFault("badsum:0x5a:1")).ends(0, R::Bus));
     t.push_back(restore("Clean_WrongModule").sim(busFault("wrongsrc:0x5a:1")).ends(0, R::Bus));
+    t.push_back(restore("Clean_Oversized").sim(busFault("oversize:0x5a:1")).ends(0, R::Bus));
+    t.push_back(restore("Clean_LateWithinTimeout").sim(busFault("late:0x5a:1:500")).ends(0, R::Bus).waits(10));
     t.push_back(restore("Clean_ConnectionCut").sim(busFault("close:0x5a:1:0")).ends(11, R::BusCut));
 
     for (int block : {1, 485}) {
@@ -591,6 +606,9 @@ void addRestoreBusCases(std::vector<MatrixCase>* cases) {
     // The module writes the configuration even where its reply is lost.
     t.push_back(restore("WriteConfig_NoReply").sim(busFault("noreply:0x60:1")).ends(0, R::Bus).waits(10));
     t.push_back(restore("WriteConfig_BadChecksum").sim(busFault("badsum:0x60:1")).ends(0, R::Bus));
+    t.push_back(restore("WriteConfig_WrongModule").sim(busFault("wrongsrc:0x60:1")).ends(0, R::Bus));
+    t.push_back(restore("WriteConfig_NegativeLength").sim(busFault("negative:0x60:1")).ends(0, R::Bus));
+    t.push_back(restore("WriteConfig_LateWithinTimeout").sim(busFault("late:0x60:1:100")).ends(0, R::Bus).waits(2));
     t.push_back(restore("WriteConfig_Oversized").sim(busFault("oversize:0x60:1")).ends(0, R::Bus));
     t.push_back(restore("WriteConfig_ConnectionCut").sim(busFault("close:0x60:1:0")).ends(11, R::BusCut));
 
