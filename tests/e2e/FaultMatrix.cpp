@@ -44,8 +44,8 @@ MatrixCase matrixCase(std::string name, MatrixTask task) {
     MatrixCase c;
     c.name = std::move(name);
     c.task = task;
-    if (task == MatrixTask::MasterBackup || task == MatrixTask::OneToOne || task == MatrixTask::OneToAll ||
-        task == MatrixTask::MasterRestore) {
+    if (task == MatrixTask::MasterBackup || task == MatrixTask::OneToOne ||
+        task == MatrixTask::OneToAll || task == MatrixTask::MasterRestore) {
         c.fpms = "1,2";
     }
     return c;
@@ -53,11 +53,6 @@ MatrixCase matrixCase(std::string name, MatrixTask task) {
 
 MatrixCase& MatrixCase::sim(std::vector<std::string> args) {
     simArgs.insert(simArgs.end(), args.begin(), args.end());
-    return *this;
-}
-
-MatrixCase& MatrixCase::tool(std::vector<std::string> args) {
-    toolArgs.insert(toolArgs.end(), args.begin(), args.end());
     return *this;
 }
 
@@ -69,7 +64,8 @@ std::vector<int> MatrixCase::fileModules() const {
     if (task == MatrixTask::OneToOne) {
         return {1, 2}; // the destination's configuration comes from its own key
     }
-    return task == MatrixTask::Restore || task == MatrixTask::FpmOnly ? numbersOf(fileFpms) : std::vector<int>{1};
+    return task == MatrixTask::Restore || task == MatrixTask::FpmOnly ? numbersOf(fileFpms)
+                                                                      : std::vector<int>{1};
 }
 
 std::vector<std::string> MatrixCase::taskArgs() const {
@@ -107,7 +103,8 @@ double MatrixCase::toolSeconds() const {
     seconds += PAUSE_AFTER_BUS_CONNECT + 2 * PROG_MODE_TELEGRAMS + GROUP_REPLY_WAIT;
     const double absent = 8.0 - static_cast<double>(modules().size());
     if (isBackup()) {
-        const double saved = task == MatrixTask::MasterBackup ? 1 : static_cast<double>(modules().size());
+        const double saved =
+            task == MatrixTask::MasterBackup ? 1 : static_cast<double>(modules().size());
         return seconds + absent * LOOKUP_TIMEOUT + saved * PAUSE_AFTER_TEMPLATES;
     }
     // Each restore looks for the modules once; a single-module restore
@@ -119,7 +116,8 @@ double MatrixCase::toolSeconds() const {
         return seconds + PAUSE_AFTER_CLEAN_ALL + PAUSE_AFTER_TEMPLATES +
                (TEMPLATE_BLOCKS + 1) * GROUP_REPLY_WAIT;
     }
-    const double targets = task == MatrixTask::OneToOne ? 1 : static_cast<double>(fileModules().size());
+    const double targets =
+        task == MatrixTask::OneToOne ? 1 : static_cast<double>(fileModules().size());
     return seconds + targets * (PAUSE_AFTER_CLEAN + PAUSE_AFTER_TEMPLATES);
 }
 

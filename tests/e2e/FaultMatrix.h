@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -34,43 +35,67 @@ enum class MatrixReach {
 struct MatrixCase {
     std::string name;
     MatrixTask task = MatrixTask::Backup;
-    std::string fpms = "1";              // modules on the simulated bus (--fpms)
-    std::string fileFpms = "1";          // Restore, FpmOnly: the modules the file holds
-    std::vector<std::string> simArgs;    // the fault, as simulator options
-    std::vector<std::string> toolArgs;   // added to the task's own arguments
+    std::string fpms = "1";           // modules on the simulated bus (--fpms)
+    std::string fileFpms = "1";       // Restore, FpmOnly: the modules the file holds
+    std::vector<std::string> simArgs; // the fault, as simulator options
     int status = 0;
     MatrixReach reach = MatrixReach::Bus;
-    double faultSeconds = 0;             // tool-clock seconds the fault may add
+    double faultSeconds = 0; // tool-clock seconds the fault may add
     int speedup = 20;
-    int fileVersion = 107;               // Global.Version a successful backup writes
-    std::string wrongCrc;                // the list a status of 9 names
-    bool controllerCut = false;          // the controller closed the data connection itself
+    int fileVersion = 107;      // Global.Version a successful backup writes
+    std::string wrongCrc;       // the list a status of 9 names
+    bool controllerCut = false; // the controller closed the data connection itself
 
-    // Builder steps, so that the table reads as one line a case.
-    MatrixCase& on(std::string modules) { fpms = std::move(modules); return *this; }
-    MatrixCase& holding(std::string modules) { fileFpms = std::move(modules); return *this; }
+    // Builder steps for the table.
+    MatrixCase& on(std::string modules) {
+        fpms = std::move(modules);
+        return *this;
+    }
+    MatrixCase& holding(std::string modules) {
+        fileFpms = std::move(modules);
+        return *this;
+    }
     MatrixCase& sim(std::vector<std::string> args);
-    MatrixCase& tool(std::vector<std::string> args);
-    MatrixCase& ends(int exitStatus, MatrixReach how) { status = exitStatus; reach = how; return *this; }
-    MatrixCase& waits(double seconds) { faultSeconds += seconds; return *this; }
+    MatrixCase& ends(int exitStatus, MatrixReach how) {
+        status = exitStatus;
+        reach = how;
+        return *this;
+    }
+    MatrixCase& waits(double seconds) {
+        faultSeconds += seconds;
+        return *this;
+    }
     // Outcomes that hang on a reply arriving within a time-out run with
     // the clock compressed less, so that a loaded machine cannot turn a
     // prompt reply into a missing one.
-    MatrixCase& patient() { speedup = 5; return *this; }
-    MatrixCase& version(int number) { fileVersion = number; return *this; }
-    MatrixCase& crcOf(std::string list) { wrongCrc = std::move(list); return *this; }
-    // The controller closes the data connection after the last data set:
-    // no close request can reach it.
-    MatrixCase& controllerGone() { controllerCut = true; return *this; }
+    MatrixCase& patient() {
+        speedup = 5;
+        return *this;
+    }
+    MatrixCase& version(int number) {
+        fileVersion = number;
+        return *this;
+    }
+    MatrixCase& crcOf(std::string list) {
+        wrongCrc = std::move(list);
+        return *this;
+    }
+    // The controller closes the data connection itself: no close request
+    // can reach it.
+    MatrixCase& controllerGone() {
+        controllerCut = true;
+        return *this;
+    }
 
     bool isBackup() const { return task == MatrixTask::Backup || task == MatrixTask::MasterBackup; }
     bool fpmOnly() const {
-        return task == MatrixTask::FpmOnly || task == MatrixTask::OneToOne || task == MatrixTask::OneToAll;
+        return task == MatrixTask::FpmOnly || task == MatrixTask::OneToOne ||
+               task == MatrixTask::OneToAll;
     }
     // Restores that write every module at once through the group address.
     bool toAll() const { return task == MatrixTask::OneToAll || task == MatrixTask::MasterRestore; }
-    std::vector<int> modules() const;      // the numbers of fpms
-    std::vector<int> fileModules() const;  // the modules a restore's file holds
+    std::vector<int> modules() const;     // the numbers of fpms
+    std::vector<int> fileModules() const; // the modules a restore's file holds
     std::vector<std::string> taskArgs() const;
 
     // Seconds on the tool's clock a run of this case may take: its fixed

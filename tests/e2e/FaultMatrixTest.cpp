@@ -2,8 +2,8 @@
 // restore, one real run of the tool each: the exit status it documents,
 // the end within its time-outs, the backup file, and the way out of the
 // run (the closing phase on the bus, the orderly logout on the controller).
-#include "e2e/BackupFile.h"
 #include "e2e/FaultMatrix.h"
+#include "e2e/BackupFile.h"
 #include "e2e/ToolRun.h"
 #include "support/Loopback.h"
 #include "support/SimProcess.h"
@@ -51,9 +51,11 @@ std::vector<std::string> moduleList(const std::vector<int>& numbers) {
 std::vector<std::string> othersIn(const std::string& path, const std::vector<std::string>& known) {
     std::vector<std::string> others;
     DIR* folder = opendir(path.c_str());
-    for (dirent* entry = folder ? readdir(folder) : nullptr; entry != nullptr; entry = readdir(folder)) {
+    for (dirent* entry = folder ? readdir(folder) : nullptr; entry != nullptr;
+         entry = readdir(folder)) {
         const std::string name = entry->d_name;
-        if (name != "." && name != ".." && std::find(known.begin(), known.end(), name) == known.end()) {
+        if (name != "." && name != ".." &&
+            std::find(known.begin(), known.end(), name) == known.end()) {
             others.push_back(name);
         }
     }
@@ -116,7 +118,8 @@ protected:
     static std::map<int, Module> modules(const SimProcess& site, const std::vector<int>& numbers) {
         std::map<int, Module> result;
         for (int number : numbers) {
-            result[number] = {site.fpmTemplates(number), site.fpmConfig(number), site.fpmCrc(number)};
+            result[number] = {site.fpmTemplates(number), site.fpmConfig(number),
+                              site.fpmCrc(number)};
         }
         return result;
     }
@@ -125,7 +128,8 @@ protected:
     // configuration and other data sets than the site it is written to.
     void writeRestoreFile(const MatrixCase& c) {
         SimProcess source;
-        std::vector<std::string> args = {"--password", "pw", "--seed", "7", "--sizes", "64,32,8,16"};
+        std::vector<std::string> args = {"--password", "pw",      "--seed",
+                                         "7",          "--sizes", "64,32,8,16"};
         const auto numbers = c.fileModules();
         const auto fpms = moduleList(numbers);
         args.insert(args.end(), fpms.begin(), fpms.end());
@@ -156,7 +160,8 @@ protected:
     void checkMessages(const MatrixCase& c, const e2e::ToolResult& result) {
         std::vector<std::string> lines = e2e::splitLines(result.err);
         const std::string partialLine = "Partial backup kept in " + backupFile + ".partial";
-        if (c.isBackup() && !lines.empty() && lines.back().rfind("Partial backup kept in ", 0) == 0) {
+        if (c.isBackup() && !lines.empty() &&
+            lines.back().rfind("Partial backup kept in ", 0) == 0) {
             EXPECT_EQ(lines.back(), partialLine);
             EXPECT_TRUE(e2e::exists(backupFile + ".partial")) << "the partial file it names";
             EXPECT_NE(c.status, 0) << "a successful backup keeps no partial file";
@@ -182,7 +187,8 @@ protected:
             EXPECT_EQ(othersIn(siteFolder, {"site.bak"}), std::vector<std::string>{});
             return;
         }
-        EXPECT_EQ(othersIn(siteFolder, {"site.bak", "site.bak.partial"}), std::vector<std::string>{})
+        EXPECT_EQ(othersIn(siteFolder, {"site.bak", "site.bak.partial"}),
+                  std::vector<std::string>{})
             << "no temporary file is left";
         if (result.status != 0) {
             EXPECT_EQ(file, EARLIER_BACKUP) << "a failed backup keeps the earlier file";
@@ -205,7 +211,8 @@ protected:
         if (c.isBackup()) {
             // Each block is echoed back: only what was read from the module.
             for (const auto& [number, module] : modulesBefore) {
-                EXPECT_TRUE(after.at(number).templates == module.templates) << "the backup changed FPM " << number;
+                EXPECT_TRUE(after.at(number).templates == module.templates)
+                    << "the backup changed FPM " << number;
             }
             return;
         }
@@ -213,7 +220,8 @@ protected:
         if (c.fpmOnly()) {
             EXPECT_EQ(sets, setsBefore) << "--fpm-only leaves the controller's data sets alone";
             for (const std::string& frame : sim.frames(SimProcess::kDataPort)) {
-                EXPECT_NE(frame.rfind("01 01", 0), 0u) << "a data set was sent: " << frame.substr(0, 20);
+                EXPECT_NE(frame.rfind("01 01", 0), 0u)
+                    << "a data set was sent: " << frame.substr(0, 20);
             }
         }
         if (c.reach != MatrixReach::Bus && c.reach != MatrixReach::BusCut) {
@@ -243,7 +251,8 @@ protected:
             if (expected.count(number)) {
                 const Module& source = fileModules.at(expected[number]);
                 EXPECT_TRUE(after.at(number).templates == source.templates)
-                    << "FPM " << number << " does not hold the templates of the file's FPM " << expected[number];
+                    << "FPM " << number << " does not hold the templates of the file's FPM "
+                    << expected[number];
                 EXPECT_EQ(after.at(number).crc, source.crc) << "FPM " << number;
             } else {
                 EXPECT_TRUE(sameModule(after.at(number), modulesBefore.at(number)))
@@ -267,11 +276,12 @@ protected:
         }
         ASSERT_LT(lastFrame, events.size()) << "no request on the controller connection";
         if (!c.controllerCut) {
-            EXPECT_EQ(events[lastFrame].what, std::string("frame ") + LOGOUT) << "the last request is the logout";
+            EXPECT_EQ(events[lastFrame].what, std::string("frame ") + LOGOUT)
+                << "the last request is the logout";
         }
-        auto close = std::find_if(events.begin() + static_cast<long>(lastFrame), events.end(), [](const SimEvent& e) {
-            return e.port == SimProcess::kDataPort && e.what == "close";
-        });
+        auto close = std::find_if(
+            events.begin() + static_cast<long>(lastFrame), events.end(),
+            [](const SimEvent& e) { return e.port == SimProcess::kDataPort && e.what == "close"; });
         ASSERT_NE(close, events.end()) << "the controller connection is never closed";
         EXPECT_LT(static_cast<size_t>(close - events.begin()), firstBus)
             << "the controller connection is still open when the bus is opened";
@@ -286,9 +296,11 @@ protected:
                                                bus[bus.size() - 3].what, bus[bus.size() - 2].what,
                                                bus.back().what};
         const std::string off = std::string("frame ") + PROG_MODE_OFF;
-        EXPECT_EQ(tail, (std::vector<std::string>{off, off, off, std::string("frame ") + BUS_RESET, "close"}));
+        EXPECT_EQ(tail, (std::vector<std::string>{off, off, off, std::string("frame ") + BUS_RESET,
+                                                  "close"}));
         for (int number : c.modules()) {
-            EXPECT_FALSE(sim.fpmProgMode(number)) << "FPM " << number << " left in programming mode";
+            EXPECT_FALSE(sim.fpmProgMode(number))
+                << "FPM " << number << " left in programming mode";
         }
     }
 
@@ -327,7 +339,9 @@ protected:
             checkLogout(c, events);
             ASSERT_FALSE(bus.empty());
             EXPECT_EQ(bus.back().what, "close");
-            EXPECT_EQ(std::count_if(bus.begin(), bus.end(), [](const SimEvent& e) { return e.what == "open"; }), 1)
+            EXPECT_EQ(std::count_if(bus.begin(), bus.end(),
+                                    [](const SimEvent& e) { return e.what == "open"; }),
+                      1)
                 << "one bus connection";
             break;
         }
@@ -347,11 +361,12 @@ TEST_P(E2eFaultMatrix, Run) {
 
     std::vector<std::string> args = c.taskArgs();
     args.insert(args.end(), {"-i", address, "-p", "pw", "-f", backupFile, "-v", "2"});
-    args.insert(args.end(), c.toolArgs.begin(), c.toolArgs.end());
     const double bound = c.wallSecondsBound();
     const auto start = std::chrono::steady_clock::now();
-    const auto result = e2e::runTool(args, dir.path(), true, static_cast<int>(bound * 2000), c.speedup);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto result =
+        e2e::runTool(args, dir.path(), true, static_cast<int>(bound * 2000), c.speedup);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     EXPECT_FALSE(result.status <= -1000) << "ended by signal " << -1000 - result.status;
     EXPECT_EQ(result.status, c.status) << result.out << result.err;
@@ -369,190 +384,268 @@ namespace {
 
 using R = MatrixReach;
 
-MatrixCase backup(const std::string& name) { return e2e::matrixCase("Backup_" + name, MatrixTask::Backup); }
+MatrixCase backup(const std::string& name) {
+    return e2e::matrixCase("Backup_" + name, MatrixTask::Backup);
+}
 MatrixCase masterBackup(const std::string& name) {
     return e2e::matrixCase("MasterBackup_" + name, MatrixTask::MasterBackup);
 }
-MatrixCase restore(const std::string& name) { return e2e::matrixCase("Restore_" + name, MatrixTask::Restore); }
-MatrixCase fpmOnly(const std::string& name) { return e2e::matrixCase("FpmOnly_" + name, MatrixTask::FpmOnly); }
-MatrixCase oneToOne(const std::string& name) { return e2e::matrixCase("OneToOne_" + name, MatrixTask::OneToOne); }
-MatrixCase oneToAll(const std::string& name) { return e2e::matrixCase("OneToAll_" + name, MatrixTask::OneToAll); }
+MatrixCase restore(const std::string& name) {
+    return e2e::matrixCase("Restore_" + name, MatrixTask::Restore);
+}
+MatrixCase fpmOnly(const std::string& name) {
+    return e2e::matrixCase("FpmOnly_" + name, MatrixTask::FpmOnly);
+}
+MatrixCase oneToOne(const std::string& name) {
+    return e2e::matrixCase("OneToOne_" + name, MatrixTask::OneToOne);
+}
+MatrixCase oneToAll(const std::string& name) {
+    return e2e::matrixCase("OneToAll_" + name, MatrixTask::OneToAll);
+}
 MatrixCase masterRestore(const std::string& name) {
     return e2e::matrixCase("MasterRestore_" + name, MatrixTask::MasterRestore);
 }
 
-std::vector<std::string> fault(const std::string& spec) { return {"--fault", spec}; }
-std::vector<std::string> busFault(const std::string& spec) { return {"--bus-fault", spec}; }
+std::vector<std::string> fault(const std::string& spec) {
+    return {"--fault", spec};
+}
+std::vector<std::string> busFault(const std::string& spec) {
+    return {"--bus-fault", spec};
+}
 
 // The controller's faults: the version request (type 7), the login
 // (type 9), the data sets (type 0 on a backup, 1 on a restore) and the
 // close request (type 3).
 void addControllerCases(std::vector<MatrixCase>* cases) {
-    auto& t = *cases;
-    t.push_back(backup("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
-    t.push_back(backup("Connect_SlowController").sim({"--delay", "50"}).ends(0, R::Bus).waits(10));
-    t.push_back(backup("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Controller).waits(120));
-    t.push_back(backup("Version_LateWithinTimeout").sim(fault("late:7:1:1000")).ends(0, R::Bus).waits(20));
-    t.push_back(backup("Version_LateBeyondTimeout").sim(fault("late:7:1:7000")).ends(2, R::Controller).waits(120));
-    t.push_back(backup("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Controller));
-    t.push_back(backup("Version_ClosedWithoutReply").sim(fault("close:7:1:0")).ends(2, R::Controller));
-    t.push_back(backup("Version_ClosedInReply").sim(fault("close:7:1:2")).ends(2, R::Controller));
-    t.push_back(backup("Version_Trickled").sim(fault("trickle:7:1:20")).ends(0, R::Bus).waits(2));
+    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
+    add(backup("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
+    add(backup("Connect_SlowController").sim({"--delay", "50"}).ends(0, R::Bus).waits(10));
+    add(backup("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Controller).waits(120));
+    add(backup("Version_LateWithinTimeout").sim(fault("late:7:1:1000")).ends(0, R::Bus).waits(20));
+    add(backup("Version_LateBeyondTimeout")
+            .sim(fault("late:7:1:7000"))
+            .ends(2, R::Controller)
+            .waits(120));
+    add(backup("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Controller));
+    add(backup("Version_ClosedWithoutReply").sim(fault("close:7:1:0")).ends(2, R::Controller));
+    add(backup("Version_ClosedInReply").sim(fault("close:7:1:2")).ends(2, R::Controller));
+    add(backup("Version_Trickled").sim(fault("trickle:7:1:20")).ends(0, R::Bus).waits(2));
     // A reply whose data id is altered reports another version: the file records it.
-    t.push_back(backup("Version_Altered").sim(fault("garbage:7:1")).ends(0, R::Bus).version(108));
-    t.push_back(backup("Version_Zero").sim({"--interface-version", "0"}).ends(2, R::Controller));
+    add(backup("Version_Altered").sim(fault("garbage:7:1")).ends(0, R::Bus).version(108));
+    add(backup("Version_Zero").sim({"--interface-version", "0"}).ends(2, R::Controller));
     // Version 106 has no login: the silent login reply is never asked for.
-    t.push_back(backup("Version106_NoLogin")
-                    .sim({"--interface-version", "106"})
-                    .sim(fault("noreply:9:1"))
-                    .ends(0, R::Bus)
-                    .version(106));
+    add(backup("Version106_NoLogin")
+            .sim({"--interface-version", "106"})
+            .sim(fault("noreply:9:1"))
+            .ends(0, R::Bus)
+            .version(106));
     // The version reply comes, then the controller falls silent: the login gets no reply.
-    t.push_back(backup("Version_ThenSilence").sim(fault("truncate:7:1:0")).ends(3, R::Controller).waits(120));
+    add(backup("Version_ThenSilence")
+            .sim(fault("truncate:7:1:0"))
+            .ends(3, R::Controller)
+            .waits(120));
 
-    t.push_back(backup("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Controller).waits(120));
-    t.push_back(backup("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Controller));
-    t.push_back(backup("Password_ClosedWithoutReply").sim(fault("close:9:1:0")).ends(3, R::Controller));
-    t.push_back(backup("Password_Altered").sim(fault("garbage:9:1")).ends(3, R::Controller));
-    t.push_back(backup("Password_LateWithinTimeout").sim(fault("late:9:1:1000")).ends(0, R::Bus).waits(20));
-    t.push_back(backup("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
-    t.push_back(backup("Password_ThenSilence").sim(fault("truncate:9:1:0")).ends(11, R::Controller).waits(120));
+    add(backup("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Controller).waits(120));
+    add(backup("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Controller));
+    add(backup("Password_ClosedWithoutReply").sim(fault("close:9:1:0")).ends(3, R::Controller));
+    add(backup("Password_Altered").sim(fault("garbage:9:1")).ends(3, R::Controller));
+    add(backup("Password_LateWithinTimeout").sim(fault("late:9:1:1000")).ends(0, R::Bus).waits(20));
+    add(backup("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
+    add(backup("Password_ThenSilence")
+            .sim(fault("truncate:9:1:0"))
+            .ends(11, R::Controller)
+            .waits(120));
 
     // Data sets of 64, 32, 8 and 16 bytes.
     for (int set = 1; set <= 4; ++set) {
         const std::string n = std::to_string(set);
         const std::string name = "DataSet" + n + "_";
-        t.push_back(backup(name + "NoReply").sim(fault("noreply:0:" + n)).ends(11, R::Controller).waits(120));
-        t.push_back(backup(name + "Truncated").sim(fault("truncate:0:" + n + ":4")).ends(14, R::Controller).waits(60));
-        t.push_back(backup(name + "ErrorResponse").sim(fault("error:0:" + n)).ends(14, R::Controller));
-        t.push_back(backup(name + "ClosedInHeader").sim(fault("close:0:" + n + ":3")).ends(11, R::Controller));
-        t.push_back(backup(name + "ClosedInData").sim(fault("close:0:" + n + ":10")).ends(14, R::Controller));
-        t.push_back(backup(name + "OtherSet").sim(fault("garbage:0:" + n)).ends(14, R::Controller));
-        t.push_back(backup(name + "LateWithinTimeout").sim(fault("late:0:" + n + ":1000")).ends(0, R::Bus).waits(20));
-        t.push_back(backup(name + "Trickled").sim(fault("trickle:0:" + n + ":2")).ends(0, R::Bus).waits(4));
+        add(backup(name + "NoReply")
+                .sim(fault("noreply:0:" + n))
+                .ends(11, R::Controller)
+                .waits(120));
+        add(backup(name + "Truncated")
+                .sim(fault("truncate:0:" + n + ":4"))
+                .ends(14, R::Controller)
+                .waits(60));
+        add(backup(name + "ErrorResponse").sim(fault("error:0:" + n)).ends(14, R::Controller));
+        add(backup(name + "ClosedInHeader")
+                .sim(fault("close:0:" + n + ":3"))
+                .ends(11, R::Controller));
+        add(backup(name + "ClosedInData")
+                .sim(fault("close:0:" + n + ":10"))
+                .ends(14, R::Controller));
+        add(backup(name + "OtherSet").sim(fault("garbage:0:" + n)).ends(14, R::Controller));
+        add(backup(name + "LateWithinTimeout")
+                .sim(fault("late:0:" + n + ":1000"))
+                .ends(0, R::Bus)
+                .waits(20));
+        add(backup(name + "Trickled").sim(fault("trickle:0:" + n + ":2")).ends(0, R::Bus).waits(4));
     }
     // The error response that carries the requested set's own id.
-    t.push_back(backup("DataSet3_ErrorResponseOfItsId").sim(fault("error:0:3:2")).ends(14, R::Controller));
+    add(backup("DataSet3_ErrorResponseOfItsId").sim(fault("error:0:3:2")).ends(14, R::Controller));
 
-    t.push_back(backup("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
-    t.push_back(backup("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
-    t.push_back(backup("Logout_AckAltered").sim(fault("garbage:3:1")).ends(0, R::Bus));
-    t.push_back(backup("Logout_AckLate").sim(fault("late:3:1:200")).ends(0, R::Bus).waits(1));
-    t.push_back(backup("Logout_AckTrickled").sim(fault("trickle:3:1:100")).ends(0, R::Bus).waits(1));
+    add(backup("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
+    add(backup("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
+    add(backup("Logout_AckAltered").sim(fault("garbage:3:1")).ends(0, R::Bus));
+    add(backup("Logout_AckLate").sim(fault("late:3:1:200")).ends(0, R::Bus).waits(1));
+    add(backup("Logout_AckTrickled").sim(fault("trickle:3:1:100")).ends(0, R::Bus).waits(1));
 
-    t.push_back(restore("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
-    t.push_back(restore("Connect_SlowController").sim({"--delay", "50"}).ends(0, R::Bus).waits(10));
-    t.push_back(restore("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Controller).waits(120));
-    t.push_back(restore("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Controller));
-    t.push_back(restore("Version_ClosedWithoutReply").sim(fault("close:7:1:0")).ends(2, R::Controller));
-    t.push_back(restore("Version_OtherThanFile").sim({"--interface-version", "108"}).ends(12, R::Controller));
-    t.push_back(restore("Version_Altered").sim(fault("garbage:7:1")).ends(12, R::Controller));
-    t.push_back(restore("Version_LateWithinTimeout").sim(fault("late:7:1:1000")).ends(0, R::Bus).waits(20));
-    t.push_back(restore("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Controller).waits(120));
-    t.push_back(restore("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Controller));
-    t.push_back(restore("Password_ClosedWithoutReply").sim(fault("close:9:1:0")).ends(3, R::Controller));
-    t.push_back(restore("Password_Altered").sim(fault("garbage:9:1")).ends(3, R::Controller));
-    t.push_back(restore("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
+    add(restore("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
+    add(restore("Connect_SlowController").sim({"--delay", "50"}).ends(0, R::Bus).waits(10));
+    add(restore("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Controller).waits(120));
+    add(restore("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Controller));
+    add(restore("Version_ClosedWithoutReply").sim(fault("close:7:1:0")).ends(2, R::Controller));
+    add(restore("Version_OtherThanFile")
+            .sim({"--interface-version", "108"})
+            .ends(12, R::Controller));
+    add(restore("Version_Altered").sim(fault("garbage:7:1")).ends(12, R::Controller));
+    add(restore("Version_LateWithinTimeout").sim(fault("late:7:1:1000")).ends(0, R::Bus).waits(20));
+    add(restore("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Controller).waits(120));
+    add(restore("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Controller));
+    add(restore("Password_ClosedWithoutReply").sim(fault("close:9:1:0")).ends(3, R::Controller));
+    add(restore("Password_Altered").sim(fault("garbage:9:1")).ends(3, R::Controller));
+    add(restore("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
     for (int set = 1; set <= 4; ++set) {
         const std::string n = std::to_string(set);
         const std::string name = "DataSet" + n + "_";
         // A restore frame without a reply counts as accepted.
-        t.push_back(restore(name + "NoReply").sim(fault("noreply:1:" + n)).ends(0, R::Bus).waits(120));
-        t.push_back(restore(name + "Refused").sim(fault("error:1:" + n)).ends(8, R::Controller));
+        add(restore(name + "NoReply").sim(fault("noreply:1:" + n)).ends(0, R::Bus).waits(120));
+        add(restore(name + "Refused").sim(fault("error:1:" + n)).ends(8, R::Controller));
         // The acknowledgement with its data id altered reads as an error response.
-        t.push_back(restore(name + "AckAltered").sim(fault("garbage:1:" + n)).ends(8, R::Controller));
-        t.push_back(restore(name + "LateWithinTimeout").sim(fault("late:1:" + n + ":1000")).ends(0, R::Bus).waits(20));
-        t.push_back(restore(name + "Trickled").sim(fault("trickle:1:" + n + ":20")).ends(0, R::Bus).waits(4));
+        add(restore(name + "AckAltered").sim(fault("garbage:1:" + n)).ends(8, R::Controller));
+        add(restore(name + "LateWithinTimeout")
+                .sim(fault("late:1:" + n + ":1000"))
+                .ends(0, R::Bus)
+                .waits(20));
+        add(restore(name + "Trickled")
+                .sim(fault("trickle:1:" + n + ":20"))
+                .ends(0, R::Bus)
+                .waits(4));
     }
-    t.push_back(restore("DataSet2_RefusedWithId2").sim(fault("error:1:2:2")).ends(8, R::Controller));
+    add(restore("DataSet2_RefusedWithId2").sim(fault("error:1:2:2")).ends(8, R::Controller));
     // A controller that acknowledges each set with a bare header of type 6.
-    t.push_back(restore("DataSets_AckedWithHeader").sim({"--restore-ack", "header"}).ends(0, R::Bus));
+    add(restore("DataSets_AckedWithHeader").sim({"--restore-ack", "header"}).ends(0, R::Bus));
     // The controller takes the set and closes the connection: the next set cannot be sent.
-    t.push_back(restore("DataSet1_ClosedWithoutAck").sim(fault("close:1:1:0")).ends(11, R::Controller));
-    t.push_back(restore("DataSet2_ClosedWithoutAck").sim(fault("close:1:2:0")).ends(11, R::Controller));
+    add(restore("DataSet1_ClosedWithoutAck").sim(fault("close:1:1:0")).ends(11, R::Controller));
+    add(restore("DataSet2_ClosedWithoutAck").sim(fault("close:1:2:0")).ends(11, R::Controller));
     // After the last set only the close request is left, which needs no reply.
-    t.push_back(restore("DataSet4_ClosedWithoutAck").sim(fault("close:1:4:0")).ends(0, R::Bus).controllerGone());
-    // The last set is acknowledged, then the controller falls silent: the close request needs no reply.
-    t.push_back(restore("DataSet4_AckThenSilence").sim(fault("truncate:1:4:0")).ends(0, R::Bus).waits(1));
-    t.push_back(restore("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
-    t.push_back(restore("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
-    t.push_back(restore("Logout_AckAltered").sim(fault("garbage:3:1")).ends(0, R::Bus));
-    t.push_back(restore("Logout_AckLate").sim(fault("late:3:1:200")).ends(0, R::Bus).waits(1));
+    add(restore("DataSet4_ClosedWithoutAck")
+            .sim(fault("close:1:4:0"))
+            .ends(0, R::Bus)
+            .controllerGone());
+    // The last set is acknowledged, then the controller falls silent: the close request needs no
+    // reply.
+    add(restore("DataSet4_AckThenSilence").sim(fault("truncate:1:4:0")).ends(0, R::Bus).waits(1));
+    add(restore("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
+    add(restore("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
+    add(restore("Logout_AckAltered").sim(fault("garbage:3:1")).ends(0, R::Bus));
+    add(restore("Logout_AckLate").sim(fault("late:3:1:200")).ends(0, R::Bus).waits(1));
 
     // --fpm-only: the login check only, then the orderly logout on every path.
-    t.push_back(fpmOnly("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
-    t.push_back(fpmOnly("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Login).waits(120));
-    t.push_back(fpmOnly("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Login));
-    t.push_back(fpmOnly("Version_ClosedWithoutReply").sim(fault("close:7:1:0")).ends(2, R::Login).controllerGone());
-    t.push_back(fpmOnly("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Login).waits(120));
-    t.push_back(fpmOnly("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Login));
-    t.push_back(fpmOnly("Password_Refused").sim({"--password", "other"}).ends(3, R::Login));
-    t.push_back(fpmOnly("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
-    t.push_back(fpmOnly("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
-    t.push_back(masterRestore("Version_OtherThanFile").sim({"--interface-version", "108"}).ends(12, R::Controller));
+    add(fpmOnly("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
+    add(fpmOnly("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Login).waits(120));
+    add(fpmOnly("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Login));
+    add(fpmOnly("Version_ClosedWithoutReply")
+            .sim(fault("close:7:1:0"))
+            .ends(2, R::Login)
+            .controllerGone());
+    add(fpmOnly("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Login).waits(120));
+    add(fpmOnly("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Login));
+    add(fpmOnly("Password_Refused").sim({"--password", "other"}).ends(3, R::Login));
+    add(fpmOnly("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
+    add(fpmOnly("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
+    add(masterRestore("Version_OtherThanFile")
+            .sim({"--interface-version", "108"})
+            .ends(12, R::Controller));
 }
 
 // Reading one block (function 3) or echoing it (4) on a backup, writing
 // it (4) on a restore: the faults a block exchange rides out, and six
 // missing replies in a row, which end the run.
 void addBlockCases(std::vector<MatrixCase>* cases, MatrixCase (*make)(const std::string&),
-                   const std::string& what, int function, int block, double resendPause, bool withLate) {
-    auto& t = *cases;
-    const std::string f = std::to_string(function);
-    const std::string n = std::to_string(block);
-    const std::string name = what + n + "_";
+                   const std::string& what, int function, int block, double resendPause,
+                   bool withLate) {
+    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
+    const std::string target = std::to_string(function) + ":" + std::to_string(block);
+    auto hit = [&target](const std::string& kind, const std::string& arg = "") {
+        return busFault(kind + ":" + target + (arg.empty() ? "" : ":" + arg));
+    };
+    const std::string name = what + std::to_string(block) + "_";
     const double attempt = 1 + resendPause; // the block time-out and the pause before a resend
-    t.push_back(make(name + "NoReplySixTimes").sim(busFault("noreply:" + f + ":" + n + ":6")).ends(11, R::Bus).waits(6 * attempt));
-    t.push_back(make(name + "NoReplyFiveTimes").sim(busFault("noreply:" + f + ":" + n + ":5")).ends(0, R::Bus).waits(5 * attempt).patient());
-    t.push_back(make(name + "BadChecksum").sim(busFault("badsum:" + f + ":" + n)).ends(0, R::Bus).waits(attempt));
-    t.push_back(make(name + "WrongModule").sim(busFault("wrongsrc:" + f + ":" + n)).ends(0, R::Bus).waits(attempt));
-    t.push_back(make(name + "ShortReply").sim(busFault("count:" + f + ":" + n)).ends(0, R::Bus).waits(attempt));
-    t.push_back(make(name + "Oversized").sim(busFault("oversize:" + f + ":" + n)).ends(0, R::Bus).waits(attempt));
-    t.push_back(make(name + "NegativeLength").sim(busFault("negative:" + f + ":" + n)).ends(0, R::Bus).waits(attempt));
+    add(make(name + "NoReplySixTimes")
+            .sim(hit("noreply", "6"))
+            .ends(11, R::Bus)
+            .waits(6 * attempt));
+    add(make(name + "NoReplyFiveTimes")
+            .sim(hit("noreply", "5"))
+            .ends(0, R::Bus)
+            .waits(5 * attempt)
+            .patient());
+    add(make(name + "BadChecksum").sim(hit("badsum")).ends(0, R::Bus).waits(attempt));
+    add(make(name + "WrongModule").sim(hit("wrongsrc")).ends(0, R::Bus).waits(attempt));
+    add(make(name + "ShortReply").sim(hit("count")).ends(0, R::Bus).waits(attempt));
+    add(make(name + "Oversized").sim(hit("oversize")).ends(0, R::Bus).waits(attempt));
+    add(make(name + "NegativeLength").sim(hit("negative")).ends(0, R::Bus).waits(attempt));
     if (withLate) {
         // 120 ms is 2.4 s of the tool's clock: attempts go by before it comes.
-        t.push_back(make(name + "Late").sim(busFault("late:" + f + ":" + n + ":120")).ends(0, R::Bus).waits(3 * attempt));
+        add(make(name + "Late").sim(hit("late", "120")).ends(0, R::Bus).waits(3 * attempt));
     }
-    t.push_back(make(name + "ConnectionCut").sim(busFault("close:" + f + ":" + n + ":0")).ends(11, R::BusCut));
+    add(make(name + "ConnectionCut").sim(hit("close", "0")).ends(11, R::BusCut));
 }
 
 void addBackupBusCases(std::vector<MatrixCase>* cases) {
-    auto& t = *cases;
-    t.push_back(backup("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
-    t.push_back(backup("Bus_SlowReplies").sim({"--bus-delay", "2"}).ends(0, R::Bus).waits(10).patient());
+    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
+    add(backup("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
+    add(backup("Bus_SlowReplies").sim({"--bus-delay", "2"}).ends(0, R::Bus).waits(10).patient());
     // Every reply comes 20 s late on the tool's clock: no module answers its lookup in time.
-    t.push_back(backup("Bus_RepliesBeyondTimeouts").sim({"--bus-delay", "1000"}).ends(15, R::Bus).waits(1));
+    add(backup("Bus_RepliesBeyondTimeouts").sim({"--bus-delay", "1000"}).ends(15, R::Bus).waits(1));
 
-    t.push_back(backup("Lookup_NoReply").sim(busFault("noreply:2:1")).ends(15, R::Bus).waits(1));
-    t.push_back(backup("Lookup_BadChecksum").sim(busFault("badsum:2:1")).ends(15, R::Bus));
-    t.push_back(backup("Lookup_WrongModule").sim(busFault("wrongsrc:2:1")).ends(15, R::Bus));
-    t.push_back(backup("Lookup_ShortReply").sim(busFault("count:2:1")).ends(0, R::Bus));
-    t.push_back(backup("Lookup_LateBeyondTimeout").sim(busFault("late:2:1:100")).ends(15, R::Bus).waits(1));
-    t.push_back(backup("Lookup_LateWithinTimeout").sim(busFault("late:2:1:10")).ends(0, R::Bus).patient());
-    t.push_back(backup("Lookup_Oversized").sim(busFault("oversize:2:1")).ends(15, R::Bus));
-    t.push_back(backup("Lookup_NegativeLength").sim(busFault("negative:2:1")).ends(15, R::Bus));
-    t.push_back(backup("Lookup_ConnectionCut").sim(busFault("close:2:1:0")).ends(11, R::BusCut));
-    t.push_back(backup("Lookup_ConnectionCutInReply").sim(busFault("close:2:1:5")).ends(11, R::BusCut));
-    t.push_back(backup("Lookup_NoModules").on("none").ends(15, R::Bus));
-    t.push_back(backup("Lookup_BlankModules").sim({"--blank-fpms"}).ends(0, R::Bus));
+    add(backup("Lookup_NoReply").sim(busFault("noreply:2:1")).ends(15, R::Bus).waits(1));
+    add(backup("Lookup_BadChecksum").sim(busFault("badsum:2:1")).ends(15, R::Bus));
+    add(backup("Lookup_WrongModule").sim(busFault("wrongsrc:2:1")).ends(15, R::Bus));
+    add(backup("Lookup_ShortReply").sim(busFault("count:2:1")).ends(0, R::Bus));
+    add(backup("Lookup_LateBeyondTimeout").sim(busFault("late:2:1:100")).ends(15, R::Bus).waits(1));
+    add(backup("Lookup_LateWithinTimeout").sim(busFault("late:2:1:10")).ends(0, R::Bus).patient());
+    add(backup("Lookup_Oversized").sim(busFault("oversize:2:1")).ends(15, R::Bus));
+    add(backup("Lookup_NegativeLength").sim(busFault("negative:2:1")).ends(15, R::Bus));
+    add(backup("Lookup_ConnectionCut").sim(busFault("close:2:1:0")).ends(11, R::BusCut));
+    add(backup("Lookup_ConnectionCutInReply").sim(busFault("close:2:1:5")).ends(11, R::BusCut));
+    add(backup("Lookup_NoModules").on("none").ends(15, R::Bus));
+    add(backup("Lookup_BlankModules").sim({"--blank-fpms"}).ends(0, R::Bus));
 
-    t.push_back(masterBackup("Success").ends(0, R::Bus));
-    t.push_back(masterBackup("Master_Absent").on("1").ends(17, R::Bus));
-    t.push_back(masterBackup("Master_LookupNoReply").sim(busFault("noreply:2:2")).ends(17, R::Bus).waits(1));
-    t.push_back(masterBackup("ReadBlock1_NoReplySixTimes").sim(busFault("noreply:3:1:6")).ends(11, R::Bus).waits(6));
+    add(masterBackup("Success").ends(0, R::Bus));
+    add(masterBackup("Master_Absent").on("1").ends(17, R::Bus));
+    add(masterBackup("Master_LookupNoReply")
+            .sim(busFault("noreply:2:2"))
+            .ends(17, R::Bus)
+            .waits(1));
+    add(masterBackup("ReadBlock1_NoReplySixTimes")
+            .sim(busFault("noreply:3:1:6"))
+            .ends(11, R::Bus)
+            .waits(6));
 
     // Module 2's lookup reply is cut: programming mode cannot be switched on.
-    t.push_back(backup("ProgModeOn_GatewayGone").on("1,2").sim(busFault("close:2:2:0")).ends(11, R::BusCut));
+    add(backup("ProgModeOn_GatewayGone")
+            .on("1,2")
+            .sim(busFault("close:2:2:0"))
+            .ends(11, R::BusCut));
 
-    t.push_back(backup("CompDb_NoReply").sim(busFault("noreply:0x71:1")).ends(11, R::Bus).waits(90));
-    t.push_back(backup("CompDb_BadChecksum").sim(busFault("badsum:0x71:1")).ends(0, R::Bus));
-    t.push_back(backup("CompDb_WrongModule").sim(busFault("wrongsrc:0x71:1")).ends(0, R::Bus));
-    t.push_back(backup("CompDb_ShortReply").sim(busFault("count:0x71:1")).ends(0, R::Bus));
-    t.push_back(backup("CompDb_LateWithinTimeout").sim(busFault("late:0x71:1:500")).ends(0, R::Bus).waits(10));
-    t.push_back(backup("CompDb_LateBeyondTimeout").sim(busFault("late:0x71:1:5000")).ends(11, R::Bus).waits(90));
-    t.push_back(backup("CompDb_Oversized").sim(busFault("oversize:0x71:1")).ends(11, R::Bus));
-    t.push_back(backup("CompDb_NegativeLength").sim(busFault("negative:0x71:1")).ends(11, R::Bus));
-    t.push_back(backup("CompDb_ConnectionCut").sim(busFault("close:0x71:1:0")).ends(11, R::BusCut));
+    add(backup("CompDb_NoReply").sim(busFault("noreply:0x71:1")).ends(11, R::Bus).waits(90));
+    add(backup("CompDb_BadChecksum").sim(busFault("badsum:0x71:1")).ends(0, R::Bus));
+    add(backup("CompDb_WrongModule").sim(busFault("wrongsrc:0x71:1")).ends(0, R::Bus));
+    add(backup("CompDb_ShortReply").sim(busFault("count:0x71:1")).ends(0, R::Bus));
+    add(backup("CompDb_LateWithinTimeout")
+            .sim(busFault("late:0x71:1:500"))
+            .ends(0, R::Bus)
+            .waits(10));
+    add(backup("CompDb_LateBeyondTimeout")
+            .sim(busFault("late:0x71:1:5000"))
+            .ends(11, R::Bus)
+            .waits(90));
+    add(backup("CompDb_Oversized").sim(busFault("oversize:0x71:1")).ends(11, R::Bus));
+    add(backup("CompDb_NegativeLength").sim(busFault("negative:0x71:1")).ends(11, R::Bus));
+    add(backup("CompDb_ConnectionCut").sim(busFault("close:0x71:1:0")).ends(11, R::BusCut));
 
     for (int block : {1, 240, 485}) {
         addBlockCases(cases, backup, "ReadBlock", 3, block, 0, false);
@@ -561,98 +654,182 @@ void addBackupBusCases(std::vector<MatrixCase>* cases) {
         addBlockCases(cases, backup, "EchoBlock", 4, block, 0.7, true);
     }
 
-    t.push_back(backup("ReadConfig_LateWithinTimeout").sim(busFault("late:0x5e:1:300")).ends(0, R::Bus).waits(6));
-    t.push_back(backup("ReadConfig_ConnectionCut").sim(busFault("close:0x5e:1:0")).ends(11, R::BusCut));
-    t.push_back(backup("ReadCrc_LateWithinTimeout").sim(busFault("late:6:1:300")).ends(0, R::Bus).waits(6));
+    add(backup("ReadConfig_LateWithinTimeout")
+            .sim(busFault("late:0x5e:1:300"))
+            .ends(0, R::Bus)
+            .waits(6));
+    add(backup("ReadConfig_ConnectionCut").sim(busFault("close:0x5e:1:0")).ends(11, R::BusCut));
+    add(backup("ReadCrc_LateWithinTimeout").sim(busFault("late:6:1:300")).ends(0, R::Bus).waits(6));
     // The last exchange before the closing phase: the closing phase cannot go out.
-    t.push_back(backup("ReadCrc_ConnectionCut").sim(busFault("close:6:1:0")).ends(11, R::BusCut));
+    add(backup("ReadCrc_ConnectionCut").sim(busFault("close:6:1:0")).ends(11, R::BusCut));
 
-    t.push_back(backup("Module2_ReadBlock1_NoReplySixTimes").on("1,2").sim(busFault("noreply:3:486:6")).ends(11, R::Bus).waits(6));
-    t.push_back(backup("Module2_CompDb_NoReply").on("1,2").sim(busFault("noreply:0x71:2")).ends(11, R::Bus).waits(90));
-    t.push_back(backup("Module8_EchoBlock1_NoReplySixTimes").on("1,8").sim(busFault("noreply:4:486:6")).ends(11, R::Bus).waits(11));
-    t.push_back(backup("Module8_ReadBlock30_ConnectionCut").on("2,5,8").sim(busFault("close:3:1000:0")).ends(11, R::BusCut));
+    add(backup("Module2_ReadBlock1_NoReplySixTimes")
+            .on("1,2")
+            .sim(busFault("noreply:3:486:6"))
+            .ends(11, R::Bus)
+            .waits(6));
+    add(backup("Module2_CompDb_NoReply")
+            .on("1,2")
+            .sim(busFault("noreply:0x71:2"))
+            .ends(11, R::Bus)
+            .waits(90));
+    add(backup("Module8_EchoBlock1_NoReplySixTimes")
+            .on("1,8")
+            .sim(busFault("noreply:4:486:6"))
+            .ends(11, R::Bus)
+            .waits(11));
+    add(backup("Module8_ReadBlock30_ConnectionCut")
+            .on("2,5,8")
+            .sim(busFault("close:3:1000:0"))
+            .ends(11, R::BusCut));
 }
 
 void addRestoreBusCases(std::vector<MatrixCase>* cases) {
-    auto& t = *cases;
-    t.push_back(restore("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
-    t.push_back(restore("Bus_SlowReplies").sim({"--bus-delay", "2"}).ends(0, R::Bus).waits(25));
+    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
+    add(restore("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
+    add(restore("Bus_SlowReplies").sim({"--bus-delay", "2"}).ends(0, R::Bus).waits(25));
     // Every reply comes 40 s late on the tool's clock: the module is taken
     // to be absent, the clean takes the first late reply, and the first
     // block write is not answered within six attempts.
-    t.push_back(restore("Bus_RepliesBeyondTimeouts").sim({"--bus-delay", "2000"}).ends(11, R::Bus).waits(1 + 45 + 6 * 1.7));
+    add(restore("Bus_RepliesBeyondTimeouts")
+            .sim({"--bus-delay", "2000"})
+            .ends(11, R::Bus)
+            .waits(1 + 45 + 6 * 1.7));
 
     // The module does not answer its lookup: the file's module is restored all the same.
-    t.push_back(restore("Lookup_NoReply").sim(busFault("noreply:2:1")).ends(0, R::Bus).waits(1));
-    t.push_back(restore("Lookup_BadChecksum").sim(busFault("badsum:2:1")).ends(0, R::Bus));
-    t.push_back(restore("Lookup_WrongModule").sim(busFault("wrongsrc:2:1")).ends(0, R::Bus));
-    t.push_back(restore("Lookup_LateBeyondTimeout").sim(busFault("late:2:1:100")).ends(0, R::Bus).waits(1));
-    t.push_back(restore("Lookup_NegativeLength").sim(busFault("negative:2:1")).ends(0, R::Bus));
-    t.push_back(restore("Lookup_ConnectionCut").sim(busFault("close:2:1:0")).ends(11, R::BusCut));
-    t.push_back(restore("Lookup_ModuleOnlyInFile").holding("1,2").ends(11, R::Bus).waits(90 + 6 * 1.7));
-    t.push_back(restore("Lookup_ModuleOnlyOnBus").on("1,2").ends(0, R::Bus));
+    add(restore("Lookup_NoReply").sim(busFault("noreply:2:1")).ends(0, R::Bus).waits(1));
+    add(restore("Lookup_BadChecksum").sim(busFault("badsum:2:1")).ends(0, R::Bus));
+    add(restore("Lookup_WrongModule").sim(busFault("wrongsrc:2:1")).ends(0, R::Bus));
+    add(restore("Lookup_LateBeyondTimeout").sim(busFault("late:2:1:100")).ends(0, R::Bus).waits(1));
+    add(restore("Lookup_NegativeLength").sim(busFault("negative:2:1")).ends(0, R::Bus));
+    add(restore("Lookup_ConnectionCut").sim(busFault("close:2:1:0")).ends(11, R::BusCut));
+    add(restore("Lookup_ModuleOnlyInFile").holding("1,2").ends(11, R::Bus).waits(90 + 6 * 1.7));
+    add(restore("Lookup_ModuleOnlyOnBus").on("1,2").ends(0, R::Bus));
 
-    t.push_back(restore("Clean_NoReply").sim(busFault("noreply:0x5a:1")).ends(0, R::Bus).waits(90));
-    t.push_back(restore("Clean_BadChecksum").sim(busFault("badsum:0x5a:1")).ends(0, R::Bus));
-    t.push_back(restore("Clean_WrongModule").sim(busFault("wrongsrc:0x5a:1")).ends(0, R::Bus));
-    t.push_back(restore("Clean_Oversized").sim(busFault("oversize:0x5a:1")).ends(0, R::Bus));
-    t.push_back(restore("Clean_LateWithinTimeout").sim(busFault("late:0x5a:1:500")).ends(0, R::Bus).waits(10));
-    t.push_back(restore("Clean_ConnectionCut").sim(busFault("close:0x5a:1:0")).ends(11, R::BusCut));
+    add(restore("Clean_NoReply").sim(busFault("noreply:0x5a:1")).ends(0, R::Bus).waits(90));
+    add(restore("Clean_BadChecksum").sim(busFault("badsum:0x5a:1")).ends(0, R::Bus));
+    add(restore("Clean_WrongModule").sim(busFault("wrongsrc:0x5a:1")).ends(0, R::Bus));
+    add(restore("Clean_Oversized").sim(busFault("oversize:0x5a:1")).ends(0, R::Bus));
+    add(restore("Clean_LateWithinTimeout")
+            .sim(busFault("late:0x5a:1:500"))
+            .ends(0, R::Bus)
+            .waits(10));
+    add(restore("Clean_ConnectionCut").sim(busFault("close:0x5a:1:0")).ends(11, R::BusCut));
 
     for (int block : {1, 485}) {
         addBlockCases(cases, restore, "WriteBlock", 4, block, 0.7, true);
     }
 
     // The module writes the configuration even where its reply is lost.
-    t.push_back(restore("WriteConfig_NoReply").sim(busFault("noreply:0x60:1")).ends(0, R::Bus).waits(10));
-    t.push_back(restore("WriteConfig_BadChecksum").sim(busFault("badsum:0x60:1")).ends(0, R::Bus));
-    t.push_back(restore("WriteConfig_WrongModule").sim(busFault("wrongsrc:0x60:1")).ends(0, R::Bus));
-    t.push_back(restore("WriteConfig_NegativeLength").sim(busFault("negative:0x60:1")).ends(0, R::Bus));
-    t.push_back(restore("WriteConfig_LateWithinTimeout").sim(busFault("late:0x60:1:100")).ends(0, R::Bus).waits(2));
-    t.push_back(restore("WriteConfig_Oversized").sim(busFault("oversize:0x60:1")).ends(0, R::Bus));
-    t.push_back(restore("WriteConfig_ConnectionCut").sim(busFault("close:0x60:1:0")).ends(11, R::BusCut));
+    add(restore("WriteConfig_NoReply").sim(busFault("noreply:0x60:1")).ends(0, R::Bus).waits(10));
+    add(restore("WriteConfig_BadChecksum").sim(busFault("badsum:0x60:1")).ends(0, R::Bus));
+    add(restore("WriteConfig_WrongModule").sim(busFault("wrongsrc:0x60:1")).ends(0, R::Bus));
+    add(restore("WriteConfig_NegativeLength").sim(busFault("negative:0x60:1")).ends(0, R::Bus));
+    add(restore("WriteConfig_LateWithinTimeout")
+            .sim(busFault("late:0x60:1:100"))
+            .ends(0, R::Bus)
+            .waits(2));
+    add(restore("WriteConfig_Oversized").sim(busFault("oversize:0x60:1")).ends(0, R::Bus));
+    add(restore("WriteConfig_ConnectionCut").sim(busFault("close:0x60:1:0")).ends(11, R::BusCut));
 
-    t.push_back(restore("ReadCrc_NoReply").sim(busFault("noreply:6:1")).ends(9, R::Bus).waits(10).crcOf("1"));
-    t.push_back(restore("ReadCrc_BadChecksum").sim(busFault("badsum:6:1")).ends(9, R::Bus).crcOf("1"));
-    t.push_back(restore("ReadCrc_WrongModule").sim(busFault("wrongsrc:6:1")).ends(9, R::Bus).crcOf("1"));
+    add(restore("ReadCrc_NoReply")
+            .sim(busFault("noreply:6:1"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("1"));
+    add(restore("ReadCrc_BadChecksum").sim(busFault("badsum:6:1")).ends(9, R::Bus).crcOf("1"));
+    add(restore("ReadCrc_WrongModule").sim(busFault("wrongsrc:6:1")).ends(9, R::Bus).crcOf("1"));
     // Four of the five bytes, all equal to the file's: a reply of 1 to 5 bytes passes.
-    t.push_back(restore("ReadCrc_ShortReply").sim(busFault("count:6:1")).ends(0, R::Bus));
-    t.push_back(restore("ReadCrc_Oversized").sim(busFault("oversize:6:1")).ends(9, R::Bus).crcOf("1"));
-    t.push_back(restore("ReadCrc_NegativeLength").sim(busFault("negative:6:1")).ends(9, R::Bus).crcOf("1"));
-    t.push_back(restore("ReadCrc_LateWithinTimeout").sim(busFault("late:6:1:100")).ends(0, R::Bus).waits(2));
-    t.push_back(restore("ReadCrc_LateBeyondTimeout").sim(busFault("late:6:1:600")).ends(9, R::Bus).waits(10).crcOf("1"));
-    t.push_back(restore("ReadCrc_ConnectionCut").sim(busFault("close:6:1:0")).ends(11, R::BusCut));
+    add(restore("ReadCrc_ShortReply").sim(busFault("count:6:1")).ends(0, R::Bus));
+    add(restore("ReadCrc_Oversized").sim(busFault("oversize:6:1")).ends(9, R::Bus).crcOf("1"));
+    add(restore("ReadCrc_NegativeLength").sim(busFault("negative:6:1")).ends(9, R::Bus).crcOf("1"));
+    add(restore("ReadCrc_LateWithinTimeout")
+            .sim(busFault("late:6:1:100"))
+            .ends(0, R::Bus)
+            .waits(2));
+    add(restore("ReadCrc_LateBeyondTimeout")
+            .sim(busFault("late:6:1:600"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("1"));
+    add(restore("ReadCrc_ConnectionCut").sim(busFault("close:6:1:0")).ends(11, R::BusCut));
 
-    t.push_back(restore("Module2_WriteBlock1_NoReplySixTimes").on("1,2").holding("1,2")
-                    .sim(busFault("noreply:4:486:6")).ends(11, R::Bus).waits(11));
-    t.push_back(restore("Module2_ReadCrc_NoReply").on("1,2").holding("1,2")
-                    .sim(busFault("noreply:6:2")).ends(9, R::Bus).waits(10).crcOf("2"));
-    t.push_back(restore("Module2_Clean_ConnectionCut").on("1,2").holding("1,2")
-                    .sim(busFault("close:0x5a:2:0")).ends(11, R::BusCut));
-    t.push_back(restore("Module8_WriteBlock1_NoReplySixTimes").on("1,8").holding("1,8")
-                    .sim(busFault("noreply:4:486:6")).ends(11, R::Bus).waits(11));
+    add(restore("Module2_WriteBlock1_NoReplySixTimes")
+            .on("1,2")
+            .holding("1,2")
+            .sim(busFault("noreply:4:486:6"))
+            .ends(11, R::Bus)
+            .waits(11));
+    add(restore("Module2_ReadCrc_NoReply")
+            .on("1,2")
+            .holding("1,2")
+            .sim(busFault("noreply:6:2"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("2"));
+    add(restore("Module2_Clean_ConnectionCut")
+            .on("1,2")
+            .holding("1,2")
+            .sim(busFault("close:0x5a:2:0"))
+            .ends(11, R::BusCut));
+    add(restore("Module8_WriteBlock1_NoReplySixTimes")
+            .on("1,8")
+            .holding("1,8")
+            .sim(busFault("noreply:4:486:6"))
+            .ends(11, R::Bus)
+            .waits(11));
 
-    t.push_back(fpmOnly("Success").ends(0, R::Bus));
-    t.push_back(fpmOnly("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
-    t.push_back(fpmOnly("WriteBlock1_NoReplySixTimes").sim(busFault("noreply:4:1:6")).ends(11, R::Bus).waits(11));
-    t.push_back(fpmOnly("ReadCrc_NoReply").sim(busFault("noreply:6:1")).ends(9, R::Bus).waits(10).crcOf("1"));
+    add(fpmOnly("Success").ends(0, R::Bus));
+    add(fpmOnly("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
+    add(fpmOnly("WriteBlock1_NoReplySixTimes")
+            .sim(busFault("noreply:4:1:6"))
+            .ends(11, R::Bus)
+            .waits(11));
+    add(fpmOnly("ReadCrc_NoReply")
+            .sim(busFault("noreply:6:1"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("1"));
 
-    t.push_back(oneToOne("Success").ends(0, R::Bus));
-    t.push_back(oneToOne("Destination_Absent").on("1").ends(18, R::Bus));
+    add(oneToOne("Success").ends(0, R::Bus));
+    add(oneToOne("Destination_Absent").on("1").ends(18, R::Bus));
     // Module 2 answers the first lookup, not the one for the destination.
-    t.push_back(oneToOne("Destination_LookupNoReply").sim(busFault("noreply:2:10")).ends(18, R::Bus).waits(1));
-    t.push_back(oneToOne("Destination_ConnectionCut").sim(busFault("close:2:10:0")).ends(11, R::BusCut));
-    t.push_back(oneToOne("WriteBlock1_NoReplySixTimes").sim(busFault("noreply:4:1:6")).ends(11, R::Bus).waits(11));
-    t.push_back(oneToOne("Clean_NoReply").sim(busFault("noreply:0x5a:1")).ends(0, R::Bus).waits(90));
-    t.push_back(oneToOne("ReadCrc_NoReply").sim(busFault("noreply:6:1")).ends(9, R::Bus).waits(10).crcOf("2"));
+    add(oneToOne("Destination_LookupNoReply")
+            .sim(busFault("noreply:2:10"))
+            .ends(18, R::Bus)
+            .waits(1));
+    add(oneToOne("Destination_ConnectionCut").sim(busFault("close:2:10:0")).ends(11, R::BusCut));
+    add(oneToOne("WriteBlock1_NoReplySixTimes")
+            .sim(busFault("noreply:4:1:6"))
+            .ends(11, R::Bus)
+            .waits(11));
+    add(oneToOne("Clean_NoReply").sim(busFault("noreply:0x5a:1")).ends(0, R::Bus).waits(90));
+    add(oneToOne("ReadCrc_NoReply")
+            .sim(busFault("noreply:6:1"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("2"));
 
-    t.push_back(oneToAll("Success").ends(0, R::Bus));
-    t.push_back(oneToAll("Module2_ReadCrc_NoReply").sim(busFault("noreply:6:2")).ends(9, R::Bus).waits(10).crcOf("2"));
-    t.push_back(oneToAll("Module2_Clean_ConnectionCut").sim(busFault("close:0x5a:2:0")).ends(11, R::BusCut));
+    add(oneToAll("Success").ends(0, R::Bus));
+    add(oneToAll("Module2_ReadCrc_NoReply")
+            .sim(busFault("noreply:6:2"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("2"));
+    add(oneToAll("Module2_Clean_ConnectionCut")
+            .sim(busFault("close:0x5a:2:0"))
+            .ends(11, R::BusCut));
 
-    t.push_back(masterRestore("Success").ends(0, R::Bus));
-    t.push_back(masterRestore("Module1_ReadCrc_NoReply").sim(busFault("noreply:6:1")).ends(9, R::Bus).waits(10).crcOf("1"));
-    t.push_back(masterRestore("Module1_Clean_NoReply").sim(busFault("noreply:0x5a:1")).ends(0, R::Bus).waits(90));
+    add(masterRestore("Success").ends(0, R::Bus));
+    add(masterRestore("Module1_ReadCrc_NoReply")
+            .sim(busFault("noreply:6:1"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("1"));
+    add(masterRestore("Module1_Clean_NoReply")
+            .sim(busFault("noreply:0x5a:1"))
+            .ends(0, R::Bus)
+            .waits(90));
 }
 
 std::vector<MatrixCase> allCases() {
@@ -666,4 +843,6 @@ std::vector<MatrixCase> allCases() {
 } // namespace
 
 INSTANTIATE_TEST_SUITE_P(FaultMatrix, E2eFaultMatrix, ::testing::ValuesIn(allCases()),
-                         [](const ::testing::TestParamInfo<MatrixCase>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<MatrixCase>& info) {
+                             return info.param.name;
+                         });
