@@ -1,0 +1,848 @@
+// Every fault the simulator can inject, in every phase of a backup and of a
+// restore, one real run of the tool each: the exit status it documents,
+// the end within its time-outs, the backup file, and the way out of the
+// run (the closing phase on the bus, the orderly logout on the controller).
+#include "e2e/FaultMatrix.h"
+#include "e2e/BackupFile.h"
+#include "e2e/ToolRun.h"
+#include "support/Loopback.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <dirent.h>
+#include <iterator>
+#include <map>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+using e2e::MatrixCase;
+using e2e::MatrixReach;
+using e2e::MatrixTask;
+using e2e::Module;
+using testsupport::SimEvent;
+using testsupport::SimProcess;
+
+namespace {
+
+const char* const SET_NAMES[] = {"UserManagerConfig", "ConfigManager", "DayLightConfig",
+                                 "SystemTimeConfig"};
+const char* const EARLIER_BACKUP = "Global.Version=107\nprevious=site\n\n";
+// The closing phase on the bus: programming mode off to every device,
+// three times, then the bus reset to every module.
+const char* const PROG_MODE_OFF = "01 01 06 00 02 ff 08 f0 09 03";
+const char* const BUS_RESET = "01 01 06 00 02 cf 01 f0 40 03";
+const char* const LOGOUT = "01 03 00";
+
+std::vector<std::string> moduleList(const std::vector<int>& numbers) {
+    std::string list;
+    for (int number : numbers) {
+        list += (list.empty() ? "" : ",") + std::to_string(number);
+    }
+    return {"--fpms", list.empty() ? "none" : list};
+}
+
+// Names in the folder other than the known ones.
+std::vector<std::string> othersIn(const std::string& path, const std::vector<std::string>& known) {
+    std::vector<std::string> others;
+    DIR* folder = opendir(path.c_str());
+    for (dirent* entry = folder ? readdir(folder) : nullptr; entry != nullptr;
+         entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." &&
+            std::find(known.begin(), known.end(), name) == known.end()) {
+            others.push_back(name);
+        }
+    }
+    if (folder != nullptr) {
+        closedir(folder);
+    }
+    return others;
+}
+
+bool sameModule(const Module& a, const Module& b) {
+    return a.templates == b.templates && a.config == b.config && a.crc == b.crc;
+}
+
+std::vector<SimEvent> onPort(const std::vector<SimEvent>& events, int port) {
+    std::vector<SimEvent> selected;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(selected),
+                 [port](const SimEvent& event) { return event.port == port; });
+    return selected;
+}
+
+// Whether the simulator has logged the end of every connection it accepted.
+bool allClosed(const std::vector<SimEvent>& events) {
+    int open = 0;
+    for (const SimEvent& event : events) {
+        open += event.what == "open" ? 1 : event.what == "close" ? -1 : 0;
+    }
+    return open == 0;
+}
+
+class E2eFaultMatrix : public ::testing::TestWithParam<MatrixCase> {
+protected:
+    std::string address = testsupport::reserveLoopbackAddress();
+    testsupport::TempDir dir;
+    // The backup file alone in its folder, so that whatever the run
+    // leaves beside it shows.
+    std::string siteFolder = dir.file("site");
+    std::string backupFile = siteFolder + "/site.bak";
+    SimProcess sim;
+
+    // Before the run: the file the tool is given, and the site's state.
+    std::string fileBefore;
+    std::map<std::string, std::string> fileSets;
+    std::map<int, Module> fileModules;
+    std::map<std::string, std::string> setsBefore;
+    std::map<int, Module> modulesBefore;
+
+    void SetUp() override {
+        ASSERT_FALSE(address.empty()) << "no free loopback address";
+        ASSERT_EQ(mkdir(siteFolder.c_str(), 0700), 0);
+    }
+
+    static std::map<std::string, std::string> dataSets(const SimProcess& site) {
+        std::map<std::string, std::string> sets;
+        for (const char* name : SET_NAMES) {
+            sets[name] = site.dataSet(name);
+        }
+        return sets;
+    }
+
+    static std::map<int, Module> modules(const SimProcess& site, const std::vector<int>& numbers) {
+        std::map<int, Module> result;
+        for (int number : numbers) {
+            result[number] = {site.fpmTemplates(number), site.fpmConfig(number),
+                              site.fpmCrc(number)};
+        }
+        return result;
+    }
+
+    // A restore's file, saved from another site with the same module
+    // configuration and other data sets than the site it is written to.
+    void writeRestoreFile(const MatrixCase& c) {
+        SimProcess source;
+        std::vector<std::string> args = {"--password", "pw",      "--seed",
+                                         "7",          "--sizes", "64,32,8,16"};
+        const auto numbers = c.fileModules();
+        const auto fpms = moduleList(numbers);
+        args.insert(args.end(), fpms.begin(), fpms.end());
+        ASSERT_TRUE(source.start(address, args, dir.file("source"))) << "source site not ready";
+        fileSets = dataSets(source);
+        fileModules = modules(source, numbers);
+        source.stop();
+        const int master = c.task == MatrixTask::MasterRestore ? 0xC1 : 0xC0;
+        fileBefore = e2e::expectedBackup(107, fileSets, master, fileModules);
+        ASSERT_TRUE(testsupport::writeFile(backupFile, fileBefore));
+    }
+
+    void startSite(const MatrixCase& c) {
+        std::vector<std::string> args = {"--password", "pw", "--fpms", c.fpms};
+        if (c.isBackup()) {
+            args.insert(args.end(), {"--seed", "3", "--sizes", "64,32,8,16"});
+        } else {
+            args.insert(args.end(), {"--seed", "7", "--sizes", "60,30,6,12", "--blank-fpms"});
+        }
+        args.insert(args.end(), c.simArgs.begin(), c.simArgs.end());
+        ASSERT_TRUE(sim.start(address, args, dir.file("sim"))) << "simulator not ready";
+        setsBefore = dataSets(sim);
+        modulesBefore = modules(sim, c.modules());
+    }
+
+    // The error lines of a failed run end with the documented message; a
+    // failed backup names what it collected in one more line.
+    void checkMessages(const MatrixCase& c, const e2e::ToolResult& result) {
+        std::vector<std::string> lines = e2e::splitLines(result.err);
+        const std::string partialLine = "Partial backup kept in " + backupFile + ".partial";
+        if (c.isBackup() && !lines.empty() &&
+            lines.back().rfind("Partial backup kept in ", 0) == 0) {
+            EXPECT_EQ(lines.back(), partialLine);
+            EXPECT_TRUE(e2e::exists(backupFile + ".partial")) << "the partial file it names";
+            EXPECT_NE(c.status, 0) << "a successful backup keeps no partial file";
+            lines.pop_back();
+        }
+        if (c.status == 0 || c.status == 9) {
+            EXPECT_EQ(result.err, "") << "no error line";
+        } else {
+            ASSERT_FALSE(lines.empty()) << "no error message";
+            EXPECT_EQ(lines.back(), e2e::documentedMessage(c.status));
+        }
+        if (c.status == 9) {
+            EXPECT_NE(result.out.find("One ore more FPM has a wrong CRC. [" + c.wrongCrc + "]\n"),
+                      std::string::npos)
+                << result.out;
+        }
+    }
+
+    void checkBackupFile(const MatrixCase& c, const e2e::ToolResult& result) {
+        const std::string file = testsupport::readFile(backupFile);
+        if (!c.isBackup()) {
+            EXPECT_TRUE(file == fileBefore) << "a restore never writes to its file";
+            EXPECT_EQ(othersIn(siteFolder, {"site.bak"}), std::vector<std::string>{});
+            return;
+        }
+        EXPECT_EQ(othersIn(siteFolder, {"site.bak", "site.bak.partial"}),
+                  std::vector<std::string>{})
+            << "no temporary file is left";
+        if (result.status != 0) {
+            EXPECT_EQ(file, EARLIER_BACKUP) << "a failed backup keeps the earlier file";
+            return;
+        }
+        EXPECT_FALSE(e2e::exists(backupFile + ".partial"));
+        std::map<int, Module> saved = modulesBefore;
+        int master = 0xC0;
+        if (c.task == MatrixTask::MasterBackup) {
+            saved = {{2, modulesBefore.at(2)}};
+            master = 0xC2;
+        }
+        EXPECT_TRUE(file == e2e::expectedBackup(c.fileVersion, setsBefore, master, saved))
+            << "not the new complete backup: " << e2e::parseBackup(file).size() << " keys";
+    }
+
+    // What the site holds after the run.
+    void checkSite(const MatrixCase& c, const e2e::ToolResult& result) {
+        const auto after = modules(sim, c.modules());
+        if (c.isBackup()) {
+            // Each block is echoed back: only what was read from the module.
+            for (const auto& [number, module] : modulesBefore) {
+                EXPECT_TRUE(after.at(number).templates == module.templates)
+                    << "the backup changed FPM " << number;
+            }
+            return;
+        }
+        const auto sets = dataSets(sim);
+        if (c.fpmOnly()) {
+            EXPECT_EQ(sets, setsBefore) << "--fpm-only leaves the controller's data sets alone";
+            for (const std::string& frame : sim.frames(SimProcess::kDataPort)) {
+                EXPECT_NE(frame.rfind("01 01", 0), 0u)
+                    << "a data set was sent: " << frame.substr(0, 20);
+            }
+        }
+        if (c.reach != MatrixReach::Bus && c.reach != MatrixReach::BusCut) {
+            for (const auto& [number, module] : modulesBefore) {
+                EXPECT_TRUE(sameModule(after.at(number), module))
+                    << "FPM " << number << " changed, though the bus was never opened";
+            }
+        }
+        if (result.status != 0) {
+            return;
+        }
+        if (!c.fpmOnly()) {
+            EXPECT_EQ(sets, fileSets) << "the file's data sets restored";
+        }
+        // Which module of the file each module on the bus must now hold.
+        std::map<int, int> expected;
+        for (int number : c.modules()) {
+            if (c.toAll()) {
+                expected[number] = 1;
+            } else if (c.task == MatrixTask::OneToOne) {
+                expected[2] = 1;
+            } else if (fileModules.count(number)) {
+                expected[number] = number;
+            }
+        }
+        for (int number : c.modules()) {
+            if (expected.count(number)) {
+                const Module& source = fileModules.at(expected[number]);
+                EXPECT_TRUE(after.at(number).templates == source.templates)
+                    << "FPM " << number << " does not hold the templates of the file's FPM "
+                    << expected[number];
+                EXPECT_EQ(after.at(number).crc, source.crc) << "FPM " << number;
+            } else {
+                EXPECT_TRUE(sameModule(after.at(number), modulesBefore.at(number)))
+                    << "FPM " << number << " is not to be restored";
+            }
+        }
+    }
+
+    // The controller connection ends with the close request, and the
+    // connection is closed before the bus is opened.
+    void checkLogout(const MatrixCase& c, const std::vector<SimEvent>& events) {
+        size_t lastFrame = events.size();
+        size_t firstBus = events.size();
+        for (size_t i = 0; i < events.size(); ++i) {
+            if (events[i].port == SimProcess::kDataPort && events[i].what.rfind("frame ", 0) == 0) {
+                lastFrame = i;
+            }
+            if (events[i].port == SimProcess::kBusPort && firstBus == events.size()) {
+                firstBus = i;
+            }
+        }
+        ASSERT_LT(lastFrame, events.size()) << "no request on the controller connection";
+        if (!c.controllerCut) {
+            EXPECT_EQ(events[lastFrame].what, std::string("frame ") + LOGOUT)
+                << "the last request is the logout";
+        }
+        auto close = std::find_if(
+            events.begin() + static_cast<long>(lastFrame), events.end(),
+            [](const SimEvent& e) { return e.port == SimProcess::kDataPort && e.what == "close"; });
+        ASSERT_NE(close, events.end()) << "the controller connection is never closed";
+        EXPECT_LT(static_cast<size_t>(close - events.begin()), firstBus)
+            << "the controller connection is still open when the bus is opened";
+    }
+
+    // Programming mode off, the bus reset, then the tool closes the bus
+    // connection; no module stays in programming mode.
+    void checkClosingPhase(const MatrixCase& c, const std::vector<SimEvent>& events) {
+        const auto bus = onPort(events, SimProcess::kBusPort);
+        ASSERT_GE(bus.size(), 5u) << "no closing phase";
+        const std::vector<std::string> tail = {bus[bus.size() - 5].what, bus[bus.size() - 4].what,
+                                               bus[bus.size() - 3].what, bus[bus.size() - 2].what,
+                                               bus.back().what};
+        const std::string off = std::string("frame ") + PROG_MODE_OFF;
+        EXPECT_EQ(tail, (std::vector<std::string>{off, off, off, std::string("frame ") + BUS_RESET,
+                                                  "close"}));
+        for (int number : c.modules()) {
+            EXPECT_FALSE(sim.fpmProgMode(number))
+                << "FPM " << number << " left in programming mode";
+        }
+    }
+
+    // The tool has ended, so its connections are closed; the simulator
+    // logs that (and writes its last module state) a moment later.
+    std::vector<SimEvent> settledEvents() const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        auto events = sim.events();
+        while (!allClosed(events) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            events = sim.events();
+        }
+        return events;
+    }
+
+    void checkWayOut(const MatrixCase& c, const std::vector<SimEvent>& events) {
+        const auto bus = onPort(events, SimProcess::kBusPort);
+        switch (c.reach) {
+        case MatrixReach::NoController:
+        case MatrixReach::Controller:
+            EXPECT_TRUE(bus.empty()) << "the bus is opened after the controller half failed";
+            break;
+        case MatrixReach::Login:
+            EXPECT_TRUE(bus.empty()) << "the bus is opened after the login check failed";
+            checkLogout(c, events);
+            break;
+        case MatrixReach::NoBus:
+            EXPECT_TRUE(bus.empty());
+            checkLogout(c, events);
+            break;
+        case MatrixReach::Bus:
+            checkLogout(c, events);
+            checkClosingPhase(c, events);
+            break;
+        case MatrixReach::BusCut:
+            checkLogout(c, events);
+            ASSERT_FALSE(bus.empty());
+            EXPECT_EQ(bus.back().what, "close");
+            EXPECT_EQ(std::count_if(bus.begin(), bus.end(),
+                                    [](const SimEvent& e) { return e.what == "open"; }),
+                      1)
+                << "one bus connection";
+            break;
+        }
+    }
+};
+
+} // namespace
+
+TEST_P(E2eFaultMatrix, Run) {
+    const MatrixCase& c = GetParam();
+    if (c.isBackup()) {
+        ASSERT_TRUE(testsupport::writeFile(backupFile, EARLIER_BACKUP));
+    } else {
+        ASSERT_NO_FATAL_FAILURE(writeRestoreFile(c));
+    }
+    ASSERT_NO_FATAL_FAILURE(startSite(c));
+
+    std::vector<std::string> args = c.taskArgs();
+    args.insert(args.end(), {"-i", address, "-p", "pw", "-f", backupFile, "-v", "2"});
+    const double bound = c.wallSecondsBound();
+    const auto start = std::chrono::steady_clock::now();
+    const auto result =
+        e2e::runTool(args, dir.path(), true, static_cast<int>(bound * 2000), c.speedup);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    EXPECT_FALSE(result.status <= -1000) << "ended by signal " << -1000 - result.status;
+    EXPECT_EQ(result.status, c.status) << result.out << result.err;
+    EXPECT_LE(seconds, bound) << "the run took longer than its pauses and time-outs ("
+                              << c.toolSeconds() << " s on the tool's clock)";
+    const auto events = settledEvents();
+    EXPECT_TRUE(allClosed(events)) << "a connection outlives the tool";
+    checkMessages(c, result);
+    checkBackupFile(c, result);
+    checkSite(c, result);
+    checkWayOut(c, events);
+}
+
+namespace {
+
+using R = MatrixReach;
+
+MatrixCase backup(const std::string& name) {
+    return e2e::matrixCase("Backup_" + name, MatrixTask::Backup);
+}
+MatrixCase masterBackup(const std::string& name) {
+    return e2e::matrixCase("MasterBackup_" + name, MatrixTask::MasterBackup);
+}
+MatrixCase restore(const std::string& name) {
+    return e2e::matrixCase("Restore_" + name, MatrixTask::Restore);
+}
+MatrixCase fpmOnly(const std::string& name) {
+    return e2e::matrixCase("FpmOnly_" + name, MatrixTask::FpmOnly);
+}
+MatrixCase oneToOne(const std::string& name) {
+    return e2e::matrixCase("OneToOne_" + name, MatrixTask::OneToOne);
+}
+MatrixCase oneToAll(const std::string& name) {
+    return e2e::matrixCase("OneToAll_" + name, MatrixTask::OneToAll);
+}
+MatrixCase masterRestore(const std::string& name) {
+    return e2e::matrixCase("MasterRestore_" + name, MatrixTask::MasterRestore);
+}
+
+std::vector<std::string> fault(const std::string& spec) {
+    return {"--fault", spec};
+}
+std::vector<std::string> busFault(const std::string& spec) {
+    return {"--bus-fault", spec};
+}
+
+// The controller's faults: the version request (type 7), the login
+// (type 9), the data sets (type 0 on a backup, 1 on a restore) and the
+// close request (type 3).
+void addControllerCases(std::vector<MatrixCase>* cases) {
+    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
+    add(backup("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
+    add(backup("Connect_SlowController").sim({"--delay", "50"}).ends(0, R::Bus).waits(10));
+    add(backup("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Controller).waits(120));
+    add(backup("Version_LateWithinTimeout").sim(fault("late:7:1:1000")).ends(0, R::Bus).waits(20));
+    add(backup("Version_LateBeyondTimeout")
+            .sim(fault("late:7:1:7000"))
+            .ends(2, R::Controller)
+            .waits(120));
+    add(backup("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Controller));
+    add(backup("Version_ClosedWithoutReply").sim(fault("close:7:1:0")).ends(2, R::Controller));
+    add(backup("Version_ClosedInReply").sim(fault("close:7:1:2")).ends(2, R::Controller));
+    add(backup("Version_Trickled").sim(fault("trickle:7:1:20")).ends(0, R::Bus).waits(2));
+    // A reply whose data id is altered reports another version: the file records it.
+    add(backup("Version_Altered").sim(fault("garbage:7:1")).ends(0, R::Bus).version(108));
+    add(backup("Version_Zero").sim({"--interface-version", "0"}).ends(2, R::Controller));
+    // Version 106 has no login: the silent login reply is never asked for.
+    add(backup("Version106_NoLogin")
+            .sim({"--interface-version", "106"})
+            .sim(fault("noreply:9:1"))
+            .ends(0, R::Bus)
+            .version(106));
+    // The version reply comes, then the controller falls silent: the login gets no reply.
+    add(backup("Version_ThenSilence")
+            .sim(fault("truncate:7:1:0"))
+            .ends(3, R::Controller)
+            .waits(120));
+
+    add(backup("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Controller).waits(120));
+    add(backup("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Controller));
+    add(backup("Password_ClosedWithoutReply").sim(fault("close:9:1:0")).ends(3, R::Controller));
+    add(backup("Password_Altered").sim(fault("garbage:9:1")).ends(3, R::Controller));
+    add(backup("Password_LateWithinTimeout").sim(fault("late:9:1:1000")).ends(0, R::Bus).waits(20));
+    add(backup("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
+    add(backup("Password_ThenSilence")
+            .sim(fault("truncate:9:1:0"))
+            .ends(11, R::Controller)
+            .waits(120));
+
+    // Data sets of 64, 32, 8 and 16 bytes.
+    for (int set = 1; set <= 4; ++set) {
+        const std::string n = std::to_string(set);
+        const std::string name = "DataSet" + n + "_";
+        add(backup(name + "NoReply")
+                .sim(fault("noreply:0:" + n))
+                .ends(11, R::Controller)
+                .waits(120));
+        add(backup(name + "Truncated")
+                .sim(fault("truncate:0:" + n + ":4"))
+                .ends(14, R::Controller)
+                .waits(60));
+        add(backup(name + "ErrorResponse").sim(fault("error:0:" + n)).ends(14, R::Controller));
+        add(backup(name + "ClosedInHeader")
+                .sim(fault("close:0:" + n + ":3"))
+                .ends(11, R::Controller));
+        add(backup(name + "ClosedInData")
+                .sim(fault("close:0:" + n + ":10"))
+                .ends(14, R::Controller));
+        add(backup(name + "OtherSet").sim(fault("garbage:0:" + n)).ends(14, R::Controller));
+        add(backup(name + "LateWithinTimeout")
+                .sim(fault("late:0:" + n + ":1000"))
+                .ends(0, R::Bus)
+                .waits(20));
+        add(backup(name + "Trickled").sim(fault("trickle:0:" + n + ":2")).ends(0, R::Bus).waits(4));
+    }
+    // The error response that carries the requested set's own id.
+    add(backup("DataSet3_ErrorResponseOfItsId").sim(fault("error:0:3:2")).ends(14, R::Controller));
+
+    add(backup("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
+    add(backup("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
+    add(backup("Logout_AckAltered").sim(fault("garbage:3:1")).ends(0, R::Bus));
+    add(backup("Logout_AckLate").sim(fault("late:3:1:200")).ends(0, R::Bus).waits(1));
+    add(backup("Logout_AckTrickled").sim(fault("trickle:3:1:100")).ends(0, R::Bus).waits(1));
+
+    add(restore("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
+    add(restore("Connect_SlowController").sim({"--delay", "50"}).ends(0, R::Bus).waits(10));
+    add(restore("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Controller).waits(120));
+    add(restore("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Controller));
+    add(restore("Version_ClosedWithoutReply").sim(fault("close:7:1:0")).ends(2, R::Controller));
+    add(restore("Version_OtherThanFile")
+            .sim({"--interface-version", "108"})
+            .ends(12, R::Controller));
+    add(restore("Version_Altered").sim(fault("garbage:7:1")).ends(12, R::Controller));
+    add(restore("Version_LateWithinTimeout").sim(fault("late:7:1:1000")).ends(0, R::Bus).waits(20));
+    add(restore("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Controller).waits(120));
+    add(restore("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Controller));
+    add(restore("Password_ClosedWithoutReply").sim(fault("close:9:1:0")).ends(3, R::Controller));
+    add(restore("Password_Altered").sim(fault("garbage:9:1")).ends(3, R::Controller));
+    add(restore("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
+    for (int set = 1; set <= 4; ++set) {
+        const std::string n = std::to_string(set);
+        const std::string name = "DataSet" + n + "_";
+        // A restore frame without a reply counts as accepted.
+        add(restore(name + "NoReply").sim(fault("noreply:1:" + n)).ends(0, R::Bus).waits(120));
+        add(restore(name + "Refused").sim(fault("error:1:" + n)).ends(8, R::Controller));
+        // The acknowledgement with its data id altered reads as an error response.
+        add(restore(name + "AckAltered").sim(fault("garbage:1:" + n)).ends(8, R::Controller));
+        add(restore(name + "LateWithinTimeout")
+                .sim(fault("late:1:" + n + ":1000"))
+                .ends(0, R::Bus)
+                .waits(20));
+        add(restore(name + "Trickled")
+                .sim(fault("trickle:1:" + n + ":20"))
+                .ends(0, R::Bus)
+                .waits(4));
+    }
+    add(restore("DataSet2_RefusedWithId2").sim(fault("error:1:2:2")).ends(8, R::Controller));
+    // A controller that acknowledges each set with a bare header of type 6.
+    add(restore("DataSets_AckedWithHeader").sim({"--restore-ack", "header"}).ends(0, R::Bus));
+    // The controller takes the set and closes the connection: the next set cannot be sent.
+    add(restore("DataSet1_ClosedWithoutAck").sim(fault("close:1:1:0")).ends(11, R::Controller));
+    add(restore("DataSet2_ClosedWithoutAck").sim(fault("close:1:2:0")).ends(11, R::Controller));
+    // After the last set only the close request is left, which needs no reply.
+    add(restore("DataSet4_ClosedWithoutAck")
+            .sim(fault("close:1:4:0"))
+            .ends(0, R::Bus)
+            .controllerGone());
+    // The last set is acknowledged, then the controller falls silent: the close request needs no
+    // reply.
+    add(restore("DataSet4_AckThenSilence").sim(fault("truncate:1:4:0")).ends(0, R::Bus).waits(1));
+    add(restore("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
+    add(restore("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
+    add(restore("Logout_AckAltered").sim(fault("garbage:3:1")).ends(0, R::Bus));
+    add(restore("Logout_AckLate").sim(fault("late:3:1:200")).ends(0, R::Bus).waits(1));
+
+    // --fpm-only: the login check only, then the orderly logout on every path.
+    add(fpmOnly("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
+    add(fpmOnly("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Login).waits(120));
+    add(fpmOnly("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Login));
+    add(fpmOnly("Version_ClosedWithoutReply")
+            .sim(fault("close:7:1:0"))
+            .ends(2, R::Login)
+            .controllerGone());
+    add(fpmOnly("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Login).waits(120));
+    add(fpmOnly("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Login));
+    add(fpmOnly("Password_Refused").sim({"--password", "other"}).ends(3, R::Login));
+    add(fpmOnly("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
+    add(fpmOnly("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
+    add(masterRestore("Version_OtherThanFile")
+            .sim({"--interface-version", "108"})
+            .ends(12, R::Controller));
+}
+
+// Reading one block (function 3) or echoing it (4) on a backup, writing
+// it (4) on a restore: the faults a block exchange rides out, and six
+// missing replies in a row, which end the run.
+void addBlockCases(std::vector<MatrixCase>* cases, MatrixCase (*make)(const std::string&),
+                   const std::string& what, int function, int block, double resendPause,
+                   bool withLate) {
+    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
+    const std::string target = std::to_string(function) + ":" + std::to_string(block);
+    auto hit = [&target](const std::string& kind, const std::string& arg = "") {
+        return busFault(kind + ":" + target + (arg.empty() ? "" : ":" + arg));
+    };
+    const std::string name = what + std::to_string(block) + "_";
+    const double attempt = 1 + resendPause; // the block time-out and the pause before a resend
+    add(make(name + "NoReplySixTimes")
+            .sim(hit("noreply", "6"))
+            .ends(11, R::Bus)
+            .waits(6 * attempt));
+    add(make(name + "NoReplyFiveTimes")
+            .sim(hit("noreply", "5"))
+            .ends(0, R::Bus)
+            .waits(5 * attempt)
+            .patient());
+    add(make(name + "BadChecksum").sim(hit("badsum")).ends(0, R::Bus).waits(attempt));
+    add(make(name + "WrongModule").sim(hit("wrongsrc")).ends(0, R::Bus).waits(attempt));
+    add(make(name + "ShortReply").sim(hit("count")).ends(0, R::Bus).waits(attempt));
+    add(make(name + "Oversized").sim(hit("oversize")).ends(0, R::Bus).waits(attempt));
+    add(make(name + "NegativeLength").sim(hit("negative")).ends(0, R::Bus).waits(attempt));
+    if (withLate) {
+        // 120 ms is 2.4 s of the tool's clock: attempts go by before it comes.
+        add(make(name + "Late").sim(hit("late", "120")).ends(0, R::Bus).waits(3 * attempt));
+    }
+    add(make(name + "ConnectionCut").sim(hit("close", "0")).ends(11, R::BusCut));
+}
+
+void addBackupBusCases(std::vector<MatrixCase>* cases) {
+    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
+    add(backup("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
+    add(backup("Bus_SlowReplies").sim({"--bus-delay", "2"}).ends(0, R::Bus).waits(10).patient());
+    // Every reply comes 20 s late on the tool's clock: no module answers its lookup in time.
+    add(backup("Bus_RepliesBeyondTimeouts").sim({"--bus-delay", "1000"}).ends(15, R::Bus).waits(1));
+
+    add(backup("Lookup_NoReply").sim(busFault("noreply:2:1")).ends(15, R::Bus).waits(1));
+    add(backup("Lookup_BadChecksum").sim(busFault("badsum:2:1")).ends(15, R::Bus));
+    add(backup("Lookup_WrongModule").sim(busFault("wrongsrc:2:1")).ends(15, R::Bus));
+    add(backup("Lookup_ShortReply").sim(busFault("count:2:1")).ends(0, R::Bus));
+    add(backup("Lookup_LateBeyondTimeout").sim(busFault("late:2:1:100")).ends(15, R::Bus).waits(1));
+    add(backup("Lookup_LateWithinTimeout").sim(busFault("late:2:1:10")).ends(0, R::Bus).patient());
+    add(backup("Lookup_Oversized").sim(busFault("oversize:2:1")).ends(15, R::Bus));
+    add(backup("Lookup_NegativeLength").sim(busFault("negative:2:1")).ends(15, R::Bus));
+    add(backup("Lookup_ConnectionCut").sim(busFault("close:2:1:0")).ends(11, R::BusCut));
+    add(backup("Lookup_ConnectionCutInReply").sim(busFault("close:2:1:5")).ends(11, R::BusCut));
+    add(backup("Lookup_NoModules").on("none").ends(15, R::Bus));
+    add(backup("Lookup_BlankModules").sim({"--blank-fpms"}).ends(0, R::Bus));
+
+    add(masterBackup("Success").ends(0, R::Bus));
+    add(masterBackup("Master_Absent").on("1").ends(17, R::Bus));
+    add(masterBackup("Master_LookupNoReply")
+            .sim(busFault("noreply:2:2"))
+            .ends(17, R::Bus)
+            .waits(1));
+    add(masterBackup("ReadBlock1_NoReplySixTimes")
+            .sim(busFault("noreply:3:1:6"))
+            .ends(11, R::Bus)
+            .waits(6));
+
+    // Module 2's lookup reply is cut: programming mode cannot be switched on.
+    add(backup("ProgModeOn_GatewayGone")
+            .on("1,2")
+            .sim(busFault("close:2:2:0"))
+            .ends(11, R::BusCut));
+
+    add(backup("CompDb_NoReply").sim(busFault("noreply:0x71:1")).ends(11, R::Bus).waits(90));
+    add(backup("CompDb_BadChecksum").sim(busFault("badsum:0x71:1")).ends(0, R::Bus));
+    add(backup("CompDb_WrongModule").sim(busFault("wrongsrc:0x71:1")).ends(0, R::Bus));
+    add(backup("CompDb_ShortReply").sim(busFault("count:0x71:1")).ends(0, R::Bus));
+    add(backup("CompDb_LateWithinTimeout")
+            .sim(busFault("late:0x71:1:500"))
+            .ends(0, R::Bus)
+            .waits(10));
+    add(backup("CompDb_LateBeyondTimeout")
+            .sim(busFault("late:0x71:1:5000"))
+            .ends(11, R::Bus)
+            .waits(90));
+    add(backup("CompDb_Oversized").sim(busFault("oversize:0x71:1")).ends(11, R::Bus));
+    add(backup("CompDb_NegativeLength").sim(busFault("negative:0x71:1")).ends(11, R::Bus));
+    add(backup("CompDb_ConnectionCut").sim(busFault("close:0x71:1:0")).ends(11, R::BusCut));
+
+    for (int block : {1, 240, 485}) {
+        addBlockCases(cases, backup, "ReadBlock", 3, block, 0, false);
+    }
+    for (int block : {1, 485}) {
+        addBlockCases(cases, backup, "EchoBlock", 4, block, 0.7, true);
+    }
+
+    add(backup("ReadConfig_LateWithinTimeout")
+            .sim(busFault("late:0x5e:1:300"))
+            .ends(0, R::Bus)
+            .waits(6));
+    add(backup("ReadConfig_ConnectionCut").sim(busFault("close:0x5e:1:0")).ends(11, R::BusCut));
+    add(backup("ReadCrc_LateWithinTimeout").sim(busFault("late:6:1:300")).ends(0, R::Bus).waits(6));
+    // The last exchange before the closing phase: the closing phase cannot go out.
+    add(backup("ReadCrc_ConnectionCut").sim(busFault("close:6:1:0")).ends(11, R::BusCut));
+
+    add(backup("Module2_ReadBlock1_NoReplySixTimes")
+            .on("1,2")
+            .sim(busFault("noreply:3:486:6"))
+            .ends(11, R::Bus)
+            .waits(6));
+    add(backup("Module2_CompDb_NoReply")
+            .on("1,2")
+            .sim(busFault("noreply:0x71:2"))
+            .ends(11, R::Bus)
+            .waits(90));
+    add(backup("Module8_EchoBlock1_NoReplySixTimes")
+            .on("1,8")
+            .sim(busFault("noreply:4:486:6"))
+            .ends(11, R::Bus)
+            .waits(11));
+    add(backup("Module8_ReadBlock30_ConnectionCut")
+            .on("2,5,8")
+            .sim(busFault("close:3:1000:0"))
+            .ends(11, R::BusCut));
+}
+
+void addRestoreBusCases(std::vector<MatrixCase>* cases) {
+    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
+    add(restore("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
+    add(restore("Bus_SlowReplies").sim({"--bus-delay", "2"}).ends(0, R::Bus).waits(25));
+    // Every reply comes 40 s late on the tool's clock: the module is taken
+    // to be absent, the clean takes the first late reply, and the first
+    // block write is not answered within six attempts.
+    add(restore("Bus_RepliesBeyondTimeouts")
+            .sim({"--bus-delay", "2000"})
+            .ends(11, R::Bus)
+            .waits(1 + 45 + 6 * 1.7));
+
+    // The module does not answer its lookup: the file's module is restored all the same.
+    add(restore("Lookup_NoReply").sim(busFault("noreply:2:1")).ends(0, R::Bus).waits(1));
+    add(restore("Lookup_BadChecksum").sim(busFault("badsum:2:1")).ends(0, R::Bus));
+    add(restore("Lookup_WrongModule").sim(busFault("wrongsrc:2:1")).ends(0, R::Bus));
+    add(restore("Lookup_LateBeyondTimeout").sim(busFault("late:2:1:100")).ends(0, R::Bus).waits(1));
+    add(restore("Lookup_NegativeLength").sim(busFault("negative:2:1")).ends(0, R::Bus));
+    add(restore("Lookup_ConnectionCut").sim(busFault("close:2:1:0")).ends(11, R::BusCut));
+    add(restore("Lookup_ModuleOnlyInFile").holding("1,2").ends(11, R::Bus).waits(90 + 6 * 1.7));
+    add(restore("Lookup_ModuleOnlyOnBus").on("1,2").ends(0, R::Bus));
+
+    add(restore("Clean_NoReply").sim(busFault("noreply:0x5a:1")).ends(0, R::Bus).waits(90));
+    add(restore("Clean_BadChecksum").sim(busFault("badsum:0x5a:1")).ends(0, R::Bus));
+    add(restore("Clean_WrongModule").sim(busFault("wrongsrc:0x5a:1")).ends(0, R::Bus));
+    add(restore("Clean_Oversized").sim(busFault("oversize:0x5a:1")).ends(0, R::Bus));
+    add(restore("Clean_LateWithinTimeout")
+            .sim(busFault("late:0x5a:1:500"))
+            .ends(0, R::Bus)
+            .waits(10));
+    add(restore("Clean_ConnectionCut").sim(busFault("close:0x5a:1:0")).ends(11, R::BusCut));
+
+    for (int block : {1, 485}) {
+        addBlockCases(cases, restore, "WriteBlock", 4, block, 0.7, true);
+    }
+
+    // The module writes the configuration even where its reply is lost.
+    add(restore("WriteConfig_NoReply").sim(busFault("noreply:0x60:1")).ends(0, R::Bus).waits(10));
+    add(restore("WriteConfig_BadChecksum").sim(busFault("badsum:0x60:1")).ends(0, R::Bus));
+    add(restore("WriteConfig_WrongModule").sim(busFault("wrongsrc:0x60:1")).ends(0, R::Bus));
+    add(restore("WriteConfig_NegativeLength").sim(busFault("negative:0x60:1")).ends(0, R::Bus));
+    add(restore("WriteConfig_LateWithinTimeout")
+            .sim(busFault("late:0x60:1:100"))
+            .ends(0, R::Bus)
+            .waits(2));
+    add(restore("WriteConfig_Oversized").sim(busFault("oversize:0x60:1")).ends(0, R::Bus));
+    add(restore("WriteConfig_ConnectionCut").sim(busFault("close:0x60:1:0")).ends(11, R::BusCut));
+
+    add(restore("ReadCrc_NoReply")
+            .sim(busFault("noreply:6:1"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("1"));
+    add(restore("ReadCrc_BadChecksum").sim(busFault("badsum:6:1")).ends(9, R::Bus).crcOf("1"));
+    add(restore("ReadCrc_WrongModule").sim(busFault("wrongsrc:6:1")).ends(9, R::Bus).crcOf("1"));
+    // Four of the five bytes, all equal to the file's: a reply of 1 to 5 bytes passes.
+    add(restore("ReadCrc_ShortReply").sim(busFault("count:6:1")).ends(0, R::Bus));
+    add(restore("ReadCrc_Oversized").sim(busFault("oversize:6:1")).ends(9, R::Bus).crcOf("1"));
+    add(restore("ReadCrc_NegativeLength").sim(busFault("negative:6:1")).ends(9, R::Bus).crcOf("1"));
+    add(restore("ReadCrc_LateWithinTimeout")
+            .sim(busFault("late:6:1:100"))
+            .ends(0, R::Bus)
+            .waits(2));
+    add(restore("ReadCrc_LateBeyondTimeout")
+            .sim(busFault("late:6:1:600"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("1"));
+    add(restore("ReadCrc_ConnectionCut").sim(busFault("close:6:1:0")).ends(11, R::BusCut));
+
+    add(restore("Module2_WriteBlock1_NoReplySixTimes")
+            .on("1,2")
+            .holding("1,2")
+            .sim(busFault("noreply:4:486:6"))
+            .ends(11, R::Bus)
+            .waits(11));
+    add(restore("Module2_ReadCrc_NoReply")
+            .on("1,2")
+            .holding("1,2")
+            .sim(busFault("noreply:6:2"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("2"));
+    add(restore("Module2_Clean_ConnectionCut")
+            .on("1,2")
+            .holding("1,2")
+            .sim(busFault("close:0x5a:2:0"))
+            .ends(11, R::BusCut));
+    add(restore("Module8_WriteBlock1_NoReplySixTimes")
+            .on("1,8")
+            .holding("1,8")
+            .sim(busFault("noreply:4:486:6"))
+            .ends(11, R::Bus)
+            .waits(11));
+
+    add(fpmOnly("Success").ends(0, R::Bus));
+    add(fpmOnly("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
+    add(fpmOnly("WriteBlock1_NoReplySixTimes")
+            .sim(busFault("noreply:4:1:6"))
+            .ends(11, R::Bus)
+            .waits(11));
+    add(fpmOnly("ReadCrc_NoReply")
+            .sim(busFault("noreply:6:1"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("1"));
+
+    add(oneToOne("Success").ends(0, R::Bus));
+    add(oneToOne("Destination_Absent").on("1").ends(18, R::Bus));
+    // Module 2 answers the first lookup, not the one for the destination.
+    add(oneToOne("Destination_LookupNoReply")
+            .sim(busFault("noreply:2:10"))
+            .ends(18, R::Bus)
+            .waits(1));
+    add(oneToOne("Destination_ConnectionCut").sim(busFault("close:2:10:0")).ends(11, R::BusCut));
+    add(oneToOne("WriteBlock1_NoReplySixTimes")
+            .sim(busFault("noreply:4:1:6"))
+            .ends(11, R::Bus)
+            .waits(11));
+    add(oneToOne("Clean_NoReply").sim(busFault("noreply:0x5a:1")).ends(0, R::Bus).waits(90));
+    add(oneToOne("ReadCrc_NoReply")
+            .sim(busFault("noreply:6:1"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("2"));
+
+    add(oneToAll("Success").ends(0, R::Bus));
+    add(oneToAll("Module2_ReadCrc_NoReply")
+            .sim(busFault("noreply:6:2"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("2"));
+    add(oneToAll("Module2_Clean_ConnectionCut")
+            .sim(busFault("close:0x5a:2:0"))
+            .ends(11, R::BusCut));
+
+    add(masterRestore("Success").ends(0, R::Bus));
+    add(masterRestore("Module1_ReadCrc_NoReply")
+            .sim(busFault("noreply:6:1"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("1"));
+    add(masterRestore("Module1_Clean_NoReply")
+            .sim(busFault("noreply:0x5a:1"))
+            .ends(0, R::Bus)
+            .waits(90));
+}
+
+std::vector<MatrixCase> allCases() {
+    std::vector<MatrixCase> cases;
+    addControllerCases(&cases);
+    addBackupBusCases(&cases);
+    addRestoreBusCases(&cases);
+    return cases;
+}
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(FaultMatrix, E2eFaultMatrix, ::testing::ValuesIn(allCases()),
+                         [](const ::testing::TestParamInfo<MatrixCase>& info) {
+                             return info.param.name;
+                         });
