@@ -30,7 +30,7 @@ bool isTransient(int error) {
 
 } // namespace
 
-CNetwork::CNetwork() : m_state(STATE_CLOSED), m_replyBounded(false) {}
+CNetwork::CNetwork() : m_state(STATE_CLOSED), m_replyBounded(false), m_peerClosed(false) {}
 
 void CNetwork::boundReply(unsigned long limitMs) {
     m_replyDeadline.startTimeoutTimer(limitMs);
@@ -44,6 +44,7 @@ bool CNetwork::initialize() {
 
 bool CNetwork::createSocket() {
     m_socket.close();
+    m_peerClosed = false;
     int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (descriptor == -1) {
         return false;
@@ -122,6 +123,7 @@ int CNetwork::receiveBytes(char* buffer, int length, unsigned long timeoutMs) {
     for (;;) {
         ssize_t count = read(m_socket.get(), buffer, static_cast<size_t>(length));
         if (count != -1) {
+            m_peerClosed = m_peerClosed || (count == 0 && length > 0);
             return static_cast<int>(count);
         }
         if (!isTransient(errno) || !waitLeft(&timer, &timing, timeoutMs, POLLIN)) {
@@ -131,7 +133,7 @@ int CNetwork::receiveBytes(char* buffer, int length, unsigned long timeoutMs) {
 }
 
 int CNetwork::sendBytes(const char* buffer, int length, unsigned long timeoutMs, bool moreFollows) {
-    if (length < 1 || timeoutMs == 0) {
+    if (length < 1 || timeoutMs == 0 || m_peerClosed) {
         return -1;
     }
     CTimer timer;
@@ -213,7 +215,9 @@ void CNetwork::discardWaiting() {
     char discarded[4096];
     // Bounded, so a peer that never stops sending cannot hold the run here.
     for (int round = 0; round < 256; ++round) {
-        if (recv(m_socket.get(), discarded, sizeof(discarded), MSG_DONTWAIT) <= 0) {
+        ssize_t got = recv(m_socket.get(), discarded, sizeof(discarded), MSG_DONTWAIT);
+        if (got <= 0) {
+            m_peerClosed = m_peerClosed || got == 0;
             return;
         }
     }

@@ -25,7 +25,8 @@ public:
     // At most length bytes from one successful read; 0 at end of stream;
     // -1 on time-out, when not connected or on a read error.
     int receiveBytes(char* buffer, int length, unsigned long timeoutMs);
-    // Writes the whole buffer; -1 on failure, else the count of the last send.
+    // Writes the whole buffer; -1 on failure (also once the peer has ended
+    // the stream), else the count of the last send.
     // With moreFollows the kernel holds a short buffer back for the bytes
     // the next call sends, so a header and its data leave together.
     int sendBytes(const char* buffer, int length, unsigned long timeoutMs, bool moreFollows = false);
@@ -62,4 +63,7 @@ private:
 
     CTimer m_replyDeadline;
     bool m_replyBounded;
+    // Set when the peer ended the stream: every later send fails at once,
+    // where the kernel would still take the bytes of the first one.
+    bool m_peerClosed;
 };
