@@ -108,7 +108,9 @@ std::string CMelkoProtocol::fpmKey(int number, const char* suffix) {
     return "FPM" + std::to_string(number) + "." + suffix;
 }
 
-CMelkoProtocol::CMelkoProtocol() : m_masterAddress(0), m_network(nullptr), m_fileManager(nullptr) {}
+CMelkoProtocol::CMelkoProtocol()
+    : m_masterAddress(0), m_network(nullptr), m_fileManager(nullptr), m_lateReplies(0),
+      m_lateReplyWaitMs(0) {}
 
 CMelkoProtocol::~CMelkoProtocol() {}
 
@@ -138,9 +140,35 @@ bool CMelkoProtocol::readPackage(CMelkoFrame* frame, unsigned char headerSize,
     return true;
 }
 
-bool CMelkoProtocol::sendRequest(CMelkoFrame* frame) {
+bool CMelkoProtocol::sendRequest(CMelkoFrame* frame, bool retry) {
+    if (!retry) {
+        drainLateReplies();
+    }
     m_network->discardWaiting();
     return m_network->sendFrame(frame, SEND_TIMEOUT_MS);
+}
+
+void CMelkoProtocol::noteMissingReply(unsigned long timeoutMs) {
+    ++m_lateReplies;
+    m_lateReplyWaitMs = std::max(m_lateReplyWaitMs, timeoutMs);
+}
+
+void CMelkoProtocol::drainLateReplies() {
+    if (m_lateReplies == 0) {
+        return;
+    }
+    CTimer deadline;
+    deadline.startTimeoutTimer(m_lateReplyWaitMs);
+    CMelkoFrame frame;
+    for (; m_lateReplies > 0; --m_lateReplies) {
+        const unsigned long left = deadline.getRemainingMillis();
+        const int length = left == 0 ? -1 : m_network->receiveFrameHeader(&frame, HEADER_SIZE, left);
+        if (length < 0 || !m_network->receiveFrameData(&frame, static_cast<unsigned long>(length))) {
+            break;
+        }
+    }
+    m_lateReplies = 0;
+    m_lateReplyWaitMs = 0;
 }
 
 bool CMelkoProtocol::exchange(CMelkoFrame* frame, unsigned long timeoutMs) {
@@ -150,9 +178,10 @@ bool CMelkoProtocol::exchange(CMelkoFrame* frame, unsigned long timeoutMs) {
 // The reply is awaited even when the send failed; a broken connection then
 // simply gives no reply.
 bool CMelkoProtocol::exchangeFrom(CMelkoFrame* frame, char address, unsigned long timeoutMs,
-                                  CMelkoTele* reply) {
-    sendRequest(frame);
+                                  CMelkoTele* reply, bool retry) {
+    sendRequest(frame, retry);
     if (!readPackage(frame, HEADER_SIZE, timeoutMs)) {
+        noteMissingReply(timeoutMs);
         return false;
     }
     CMelkoParser parser;
@@ -183,18 +212,18 @@ bool CMelkoProtocol::setFPMCfg(char address, const char* cfg) {
            static_cast<unsigned char>(reply.getFunction()) == CMelkoAction::FUNCTION_CFG_WRITTEN;
 }
 
-bool CMelkoProtocol::getFPMCfg(char address, CMelkoTele* reply) {
+bool CMelkoProtocol::getFPMCfg(char address, CMelkoTele* reply, bool retry) {
     CMelkoFrame frame;
     CMelkoAction action;
     action.buildReadCfgMsg(&frame, address);
-    return exchangeFrom(&frame, address, CFG_TIMEOUT_MS, reply);
+    return exchangeFrom(&frame, address, CFG_TIMEOUT_MS, reply, retry);
 }
 
-bool CMelkoProtocol::getFPMCrc(char address, CMelkoTele* reply) {
+bool CMelkoProtocol::getFPMCrc(char address, CMelkoTele* reply, bool retry) {
     CMelkoFrame frame;
     CMelkoAction action;
     action.buildCheckFunctionMsg(&frame, address, CMelkoAction::CHECK_READ_CRC);
-    return exchangeFrom(&frame, address, CFG_TIMEOUT_MS, reply);
+    return exchangeFrom(&frame, address, CFG_TIMEOUT_MS, reply, retry);
 }
 
 void CMelkoProtocol::compDB(char address) {
@@ -381,11 +410,14 @@ bool CMelkoProtocol::readBlock(unsigned char address, unsigned long dataAddress,
     for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
         *retried += attempt == 1 ? 1 : 0;
         action.buildReadDataMsg(&frame, static_cast<char>(address), dataAddress, size);
-        if (!sendRequest(&frame)) {
+        if (!sendRequest(&frame, attempt > 0)) {
             failUnreachable();
         }
-        if (readPackage(&frame, HEADER_SIZE, BLOCK_TIMEOUT_MS) &&
-            parser.getTele(&frame, reply) == size &&
+        if (!readPackage(&frame, HEADER_SIZE, BLOCK_TIMEOUT_MS)) {
+            noteMissingReply(BLOCK_TIMEOUT_MS);
+            continue;
+        }
+        if (parser.getTele(&frame, reply) == size &&
             static_cast<unsigned char>(reply->getSource()) == address) {
             return true;
         }
@@ -404,7 +436,7 @@ bool CMelkoProtocol::echoBlock(unsigned char address, unsigned long dataAddress,
             timer.waitMillis(RESEND_PAUSE_MS);
         }
         action.buildWriteDataMsg(&frame, static_cast<char>(address), dataAddress, data, size);
-        if (!sendRequest(&frame)) {
+        if (!sendRequest(&frame, attempt > 0)) {
             // The next read request finds out whether the connection is gone.
             log("Network unreachable.", 1);
             return true;
@@ -412,22 +444,34 @@ bool CMelkoProtocol::echoBlock(unsigned char address, unsigned long dataAddress,
         if (readPackage(&frame, HEADER_SIZE, BLOCK_TIMEOUT_MS)) {
             return true;
         }
+        noteMissingReply(BLOCK_TIMEOUT_MS);
     }
     return false;
 }
 
+// A backup without a module's configuration or CRC is not complete: the
+// request is repeated like a template block's, and the run fails (keeping
+// the earlier file) when the module never gives it.
 void CMelkoProtocol::backupFPMCfg(char address) {
-    CMelkoTele reply;
-    if (getFPMCfg(address, &reply)) {
-        saveFPMCfg2File(numberOf(static_cast<unsigned char>(address)), &reply);
-    }
+    backupModuleValue(address, CFG_SIZE, &CMelkoProtocol::getFPMCfg,
+                      &CMelkoProtocol::saveFPMCfg2File);
 }
 
 void CMelkoProtocol::backupFPMCrc(char address) {
-    CMelkoTele reply;
-    if (getFPMCrc(address, &reply)) {
-        saveFPMCrc2File(numberOf(static_cast<unsigned char>(address)), &reply);
+    backupModuleValue(address, 1, &CMelkoProtocol::getFPMCrc, &CMelkoProtocol::saveFPMCrc2File);
+}
+
+void CMelkoProtocol::backupModuleValue(char address, int minimum,
+                                       bool (CMelkoProtocol::*request)(char, CMelkoTele*, bool),
+                                       void (CMelkoProtocol::*save)(int, CMelkoTele*)) {
+    for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
+        CMelkoTele reply;
+        if ((this->*request)(address, &reply, attempt > 0) && reply.getInfoSize() >= minimum) {
+            (this->*save)(numberOf(static_cast<unsigned char>(address)), &reply);
+            return;
+        }
     }
+    failUnreachable();
 }
 
 void CMelkoProtocol::saveTemplates2File(int number, CMelkoTele* templates) {
@@ -552,7 +596,7 @@ void CMelkoProtocol::restoreTemplates(unsigned char address, const char* data,
     for (int size = BLOCK_SIZE; size > 0;) {
         action.buildWriteDataMsg(&frame, static_cast<char>(address), TEMPLATE_START + offset,
                                  data + offset, size);
-        if (!sendRequest(&frame)) {
+        if (!sendRequest(&frame, missing > 0)) {
             failUnreachable();
         }
         if (readPackage(&frame, HEADER_SIZE, BLOCK_TIMEOUT_MS)) {
@@ -564,6 +608,7 @@ void CMelkoProtocol::restoreTemplates(unsigned char address, const char* data,
             }
             continue;
         }
+        noteMissingReply(BLOCK_TIMEOUT_MS);
         retried += missing == 0 ? 1 : 0;
         if (progress) {
             showTransfer(address, "restore", offset, retried);

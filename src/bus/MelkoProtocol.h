@@ -45,9 +45,10 @@ public:
     // Module operations.
     bool lookupBusForId(unsigned char address);
     bool setFPMCfg(char address, const char* cfg);
-    // A reply only counts when it decodes and comes from the address.
-    bool getFPMCfg(char address, CMelkoTele* reply);
-    bool getFPMCrc(char address, CMelkoTele* reply);
+    // A reply only counts when it decodes and comes from the address. A
+    // retry asks again for what the last request asked.
+    bool getFPMCfg(char address, CMelkoTele* reply, bool retry = false);
+    bool getFPMCrc(char address, CMelkoTele* reply, bool retry = false);
     void compDB(char address);
     void cleanFPM(char address);
     void resetBus(char address);
@@ -88,12 +89,27 @@ public:
     static void checkFileData(CFileManager* fileManager);
 
 private:
-    // Sends the request the frame holds (after dropping what an earlier
-    // exchange left on the connection) and waits for its reply.
-    bool sendRequest(CMelkoFrame* frame);
+    // Sends the request the frame holds, after dropping what an earlier
+    // exchange left on the connection. A new request first waits out the
+    // replies still owed to earlier ones; a retry of the same request does
+    // not, as any reply to it carries what it asks for.
+    bool sendRequest(CMelkoFrame* frame, bool retry = false);
     bool exchange(CMelkoFrame* frame, unsigned long timeoutMs);
     // A reply that decodes and comes from the address, into reply.
-    bool exchangeFrom(CMelkoFrame* frame, char address, unsigned long timeoutMs, CMelkoTele* reply);
+    bool exchangeFrom(CMelkoFrame* frame, char address, unsigned long timeoutMs, CMelkoTele* reply,
+                      bool retry = false);
+    // A module may still answer a request after its time-out. Replies carry
+    // no request number, so such a late reply would pass for the answer to
+    // the next request (the previous template block stored as the next one,
+    // a configuration as a CRC): before a new request the tool waits, up to
+    // the longest time-out missed, for as many replies as are owed.
+    void noteMissingReply(unsigned long timeoutMs);
+    void drainLateReplies();
+    // Reads the configuration or the CRC until a reply holds at least
+    // minimum info bytes and saves it; six failures end the run (11).
+    void backupModuleValue(char address, int minimum,
+                           bool (CMelkoProtocol::*request)(char, CMelkoTele*, bool),
+                           void (CMelkoProtocol::*save)(int, CMelkoTele*));
     // Reads one template block into reply; false after six replies in a
     // row that were missing or wrong. A block that needed more than one
     // attempt adds 1 to retried.
@@ -111,4 +127,6 @@ private:
     int m_masterAddress;
     CMelkoNetwork* m_network;
     CFileManager* m_fileManager;
+    int m_lateReplies;
+    unsigned long m_lateReplyWaitMs;
 };
