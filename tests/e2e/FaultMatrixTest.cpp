@@ -529,6 +529,7 @@ void addControllerCases(std::vector<MatrixCase>* cases) {
     // The controller takes the set and closes the connection: the next set cannot be sent.
     add(restore("DataSet1_ClosedWithoutAck").sim(fault("close:1:1:0")).ends(11, R::Controller));
     add(restore("DataSet2_ClosedWithoutAck").sim(fault("close:1:2:0")).ends(11, R::Controller));
+    add(restore("DataSet3_ClosedWithoutAck").sim(fault("close:1:3:0")).ends(11, R::Controller));
     // After the last set only the close request is left, which needs no reply.
     add(restore("DataSet4_ClosedWithoutAck")
             .sim(fault("close:1:4:0"))
@@ -564,8 +565,7 @@ void addControllerCases(std::vector<MatrixCase>* cases) {
 // it (4) on a restore: the faults a block exchange rides out, and six
 // missing replies in a row, which end the run.
 void addBlockCases(std::vector<MatrixCase>* cases, MatrixCase (*make)(const std::string&),
-                   const std::string& what, int function, int block, double resendPause,
-                   bool withLate) {
+                   const std::string& what, int function, int block, double resendPause) {
     auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
     const std::string target = std::to_string(function) + ":" + std::to_string(block);
     auto hit = [&target](const std::string& kind, const std::string& arg = "") {
@@ -587,10 +587,9 @@ void addBlockCases(std::vector<MatrixCase>* cases, MatrixCase (*make)(const std:
     add(make(name + "ShortReply").sim(hit("count")).ends(0, R::Bus).waits(attempt));
     add(make(name + "Oversized").sim(hit("oversize")).ends(0, R::Bus).waits(attempt));
     add(make(name + "NegativeLength").sim(hit("negative")).ends(0, R::Bus).waits(attempt));
-    if (withLate) {
-        // 120 ms is 2.4 s of the tool's clock: attempts go by before it comes.
-        add(make(name + "Late").sim(hit("late", "120")).ends(0, R::Bus).waits(3 * attempt));
-    }
+    // 120 ms is 2.4 s of the tool's clock: attempts go by before it comes,
+    // and their replies, which follow it, must not pass for the next block's.
+    add(make(name + "Late").sim(hit("late", "120")).ends(0, R::Bus).waits(3 * attempt + 1));
     add(make(name + "ConnectionCut").sim(hit("close", "0")).ends(11, R::BusCut));
 }
 
@@ -648,10 +647,10 @@ void addBackupBusCases(std::vector<MatrixCase>* cases) {
     add(backup("CompDb_ConnectionCut").sim(busFault("close:0x71:1:0")).ends(11, R::BusCut));
 
     for (int block : {1, 240, 485}) {
-        addBlockCases(cases, backup, "ReadBlock", 3, block, 0, false);
+        addBlockCases(cases, backup, "ReadBlock", 3, block, 0);
     }
     for (int block : {1, 485}) {
-        addBlockCases(cases, backup, "EchoBlock", 4, block, 0.7, true);
+        addBlockCases(cases, backup, "EchoBlock", 4, block, 0.7);
     }
 
     add(backup("ReadConfig_LateWithinTimeout")
@@ -660,6 +659,33 @@ void addBackupBusCases(std::vector<MatrixCase>* cases) {
             .waits(6));
     add(backup("ReadConfig_ConnectionCut").sim(busFault("close:0x5e:1:0")).ends(11, R::BusCut));
     add(backup("ReadCrc_LateWithinTimeout").sim(busFault("late:6:1:300")).ends(0, R::Bus).waits(6));
+    // A backup never goes without a module's configuration or CRC: a lost or
+    // unusable reply is asked for again, and six end the run. A reply still
+    // owed after a time-out is waited for (up to the 10 s time-out) before
+    // the next request, so that it cannot pass for that request's reply.
+    for (const auto& [value, function] :
+         std::vector<std::pair<std::string, std::string>>{{"ReadConfig", "0x5e"}, {"ReadCrc", "6"}}) {
+        const std::string target = function + ":1";
+        add(backup(value + "_NoReply").sim(busFault("noreply:" + target)).ends(0, R::Bus).waits(20));
+        add(backup(value + "_NoReplySixTimes")
+                .sim(busFault("noreply:" + target + ":6"))
+                .ends(11, R::Bus)
+                .waits(70));
+        add(backup(value + "_BadChecksum").sim(busFault("badsum:" + target)).ends(0, R::Bus));
+        add(backup(value + "_WrongModule").sim(busFault("wrongsrc:" + target)).ends(0, R::Bus));
+        add(backup(value + "_Oversized").sim(busFault("oversize:" + target)).ends(0, R::Bus).waits(20));
+        add(backup(value + "_NegativeLength")
+                .sim(busFault("negative:" + target))
+                .ends(0, R::Bus)
+                .waits(20));
+        // 600 ms is 12 s of the tool's clock, past the 10 s time-out.
+        add(backup(value + "_LateBeyondTimeout")
+                .sim(busFault("late:" + target + ":600"))
+                .ends(0, R::Bus)
+                .waits(24));
+    }
+    // Four configuration bytes instead of five cannot be stored.
+    add(backup("ReadConfig_ShortReply").sim(busFault("count:0x5e:1")).ends(0, R::Bus));
     // The last exchange before the closing phase: the closing phase cannot go out.
     add(backup("ReadCrc_ConnectionCut").sim(busFault("close:6:1:0")).ends(11, R::BusCut));
 
@@ -717,7 +743,7 @@ void addRestoreBusCases(std::vector<MatrixCase>* cases) {
     add(restore("Clean_ConnectionCut").sim(busFault("close:0x5a:1:0")).ends(11, R::BusCut));
 
     for (int block : {1, 485}) {
-        addBlockCases(cases, restore, "WriteBlock", 4, block, 0.7, true);
+        addBlockCases(cases, restore, "WriteBlock", 4, block, 0.7);
     }
 
     // The module writes the configuration even where its reply is lost.
@@ -730,6 +756,12 @@ void addRestoreBusCases(std::vector<MatrixCase>* cases) {
             .ends(0, R::Bus)
             .waits(2));
     add(restore("WriteConfig_Oversized").sim(busFault("oversize:0x60:1")).ends(0, R::Bus));
+    // The acknowledgement comes after the 10 s time-out: it is waited for,
+    // never taken for the CRC reply that follows.
+    add(restore("WriteConfig_LateBeyondTimeout")
+            .sim(busFault("late:0x60:1:600"))
+            .ends(0, R::Bus)
+            .waits(24));
     add(restore("WriteConfig_ConnectionCut").sim(busFault("close:0x60:1:0")).ends(11, R::BusCut));
 
     add(restore("ReadCrc_NoReply")
