@@ -417,23 +417,6 @@ TEST_F(E2eBus, BackupStoresOnlyBytesReadFromTheModule) {
     EXPECT_GE(countOf(busTelegrams(*sim), 0xC2, 0x03), TEMPLATE_BLOCKS);
 }
 
-TEST_F(E2eBus, BusConnectionFailures) {
-    auto refusing = startSim({"--refuse-bus"}, "refusing");
-    auto refused = tool("--backup", 1);
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "Could not open network connection.\nPartial backup kept in " + backupFile +
-                               ".partial\n");
-    refusing.reset();
-
-    // The gateway closes the connection in the middle of a reply frame: the
-    // module work and the closing phase both fail to send.
-    auto closing = startSim({"--fpms", "1", "--bus-fault", "close:3:20:6"}, "closing");
-    auto cut = tool("--backup", 1);
-    EXPECT_EQ(cut.status, 11);
-    EXPECT_EQ(cut.err.rfind("Network unreachable.\n", 0), 0u) << cut.err;
-    EXPECT_FALSE(e2e::exists(backupFile));
-}
-
 TEST_F(E2eBus, RestoreFailures) {
     auto source = startSim({"--fpms", "1,2,3"}, "source");
     ASSERT_EQ(tool("--backup", 1).status, 0);

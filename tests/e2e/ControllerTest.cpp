@@ -201,25 +201,6 @@ TEST_F(E2eController, FailedLoginKeepsThePreviousBackup) {
     EXPECT_FALSE(sentAny(sim->frames(11574), "01 01"));
 }
 
-TEST_F(E2eController, NoUsableControllerEndsWithItsCode) {
-    auto silent = runTool({"-b", "-i", address, "-p", "x", "-f", backupFile}, dir.path());
-    EXPECT_EQ(silent.status, 1) << "nothing listens on the address";
-    EXPECT_EQ(silent.err, "Could not open network connection.\n");
-    EXPECT_FALSE(e2e::exists(backupFile));
-
-    auto noVersion = startSim({"--interface-version", "0"});
-    auto zero = tool("--backup", "x", 4);
-    EXPECT_EQ(zero.status, 2);
-    EXPECT_EQ(zero.err, "Unkown interface version.\n");
-    EXPECT_EQ(zero.out, "");
-    noVersion.reset();
-
-    auto mute = startSim({"--fault", "noreply:7:1"}, "mute");
-    auto noReply = tool("--backup", "x", 1);
-    EXPECT_EQ(noReply.status, 2);
-    EXPECT_EQ(noReply.err, "Unkown interface version.\n");
-}
-
 TEST_F(E2eController, BackupFaultsNeverPassForSuccess) {
     struct Case {
         std::string fault;
