@@ -163,7 +163,9 @@ void BusService::answerHostile(const BusTelegram& request, BusTelegram* answer,
     } else {
         if (mischief.kind == Mischief::Kind::Source) {
             Prng* prng = m_hostile->prng();
-            answer->source = prng->chance(500000) ? otherModuleAddress(answer->source) : prng->byte();
+            answer->source = prng->chance(500000)
+                                 ? otherModuleAddress(answer->source)
+                                 : static_cast<unsigned char>(answer->source ^ prng->between(1, 255));
         }
         bytes = BusFrame::wrap(answer->encode());
     }

@@ -72,11 +72,13 @@ std::vector<Reply> ReplyBender::bend(const Mischief& mischief, std::string bytes
 }
 
 void ReplyBender::corrupt(std::string* bytes) {
-    if (bytes->empty()) {
-        return;
+    std::set<size_t> positions;
+    const size_t count = std::min(bytes->size(), static_cast<size_t>(m_prng->between(1, kMaxCorrupted)));
+    while (positions.size() < count) {
+        positions.insert(m_prng->below(bytes->size()));
     }
-    for (size_t count = m_prng->between(1, kMaxCorrupted); count > 0; --count) {
-        char& byte = (*bytes)[m_prng->below(bytes->size())];
+    for (size_t position : positions) {
+        char& byte = (*bytes)[position];
         byte = static_cast<char>(byte ^ m_prng->between(1, 255)); // never the same byte again
     }
 }
