@@ -67,6 +67,12 @@ unsigned char otherModuleAddress(unsigned char address) {
     return static_cast<unsigned char>(BusTelegram::kFirstModuleAddress + number % 8 + 1);
 }
 
+// Another module, or any other address.
+unsigned char anotherSource(unsigned char source, Prng* prng) {
+    return prng->chance(500000) ? otherModuleAddress(source)
+                                : static_cast<unsigned char>(source ^ prng->between(1, 255));
+}
+
 // The checksum byte of an encoded telegram made wrong, though never 0x03
 // or 0x10, so that the telegram still ends where it should.
 void spoilChecksum(std::string* telegram) {
@@ -162,10 +168,7 @@ void BusService::answerHostile(const BusTelegram& request, BusTelegram* answer,
         bytes = madeUpAnswer(request, &mischief);
     } else {
         if (mischief.kind == Mischief::Kind::Source) {
-            Prng* prng = m_hostile->prng();
-            answer->source = prng->chance(500000)
-                                 ? otherModuleAddress(answer->source)
-                                 : static_cast<unsigned char>(answer->source ^ prng->between(1, 255));
+            answer->source = anotherSource(answer->source, m_hostile->prng());
         }
         bytes = BusFrame::wrap(answer->encode());
     }
