@@ -144,7 +144,7 @@ void BusService::handleFrame(const BusFrame& frame, std::vector<Reply>* replies)
         return;
     }
     if (fault == nullptr && m_hostile != nullptr) {
-        answerHostile(request, answered ? &answer : nullptr, replies);
+        answerHostile(frame.wire, request, answered ? &answer : nullptr, replies);
         return;
     }
     if (!answered) {
@@ -160,9 +160,9 @@ void BusService::handleFrame(const BusFrame& frame, std::vector<Reply>* replies)
     replies->push_back(reply);
 }
 
-void BusService::answerHostile(const BusTelegram& request, BusTelegram* answer,
-                               std::vector<Reply>* replies) {
-    Mischief mischief = m_hostile->next(trafficOf(request), clientTimeoutMs(request));
+void BusService::answerHostile(const std::string& wire, const BusTelegram& request,
+                               BusTelegram* answer, std::vector<Reply>* replies) {
+    Mischief mischief = m_hostile->next(wire, trafficOf(request), clientTimeoutMs(request));
     std::string bytes;
     if (answer == nullptr) {
         bytes = madeUpAnswer(request, &mischief);

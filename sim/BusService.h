@@ -33,8 +33,9 @@ private:
     // returns false when no reply is to be sent.
     bool applyFault(const BusFault& fault, BusTelegram* answer, Reply* reply);
 
-    // Sends the answer (null: no module answers) as the hostile peer has it.
-    void answerHostile(const BusTelegram& request, BusTelegram* answer,
+    // Sends the answer (null: no module answers) to the request (wire: as
+    // received) as the hostile peer has it.
+    void answerHostile(const std::string& wire, const BusTelegram& request, BusTelegram* answer,
                        std::vector<Reply>* replies);
     // What the hostile peer sends where no module answers: a made-up reply
     // from the addressed module (or any), random bytes, or nothing.

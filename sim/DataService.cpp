@@ -175,7 +175,8 @@ bool DataService::applyFault(const Fault& fault, Reply* reply) {
 
 void DataService::answerHostile(const Frame& request, std::string answer,
                                 std::vector<Reply>* replies) {
-    Mischief mischief = m_hostile->next(HostilePlan::Traffic::Step, clientTimeoutMs(request.type));
+    Mischief mischief =
+        m_hostile->next(request.wire, HostilePlan::Traffic::Step, clientTimeoutMs(request.type));
     if (mischief.kind == Mischief::Kind::None) {
         replies->push_back(Reply{std::move(answer), m_options.delayMs, false});
         return;

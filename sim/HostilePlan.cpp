@@ -7,12 +7,13 @@ namespace {
 using Kind = Mischief::Kind;
 
 // Chances per million that a reply goes wrong, and that a template block
-// starts a spell of 2 to 16 bad replies in a row.
+// request is cursed for its first 2 to 16 attempts.
 const uint32_t kStepRate = 100000;
 const uint32_t kBulkRate = 5000;
-const uint32_t kSpellRate = 300;
-const unsigned long kShortestSpell = 2;
-const unsigned long kLongestSpell = 16;
+const uint32_t kCurseRate = 300;
+const unsigned long kShortestCurse = 2;
+const unsigned long kLongestCurse = 16;
+const uint64_t kCurseSalt = 0xC0FFEE;
 
 struct Weight {
     Kind kind;
@@ -30,8 +31,21 @@ const Weight kWeights[] = {
     {Kind::Close, 3, 1},    {Kind::Trickle, 4, 2},
 };
 
-const Kind kSpellKinds[] = {Kind::Silence, Kind::Corrupt, Kind::Garbage, Kind::Late,
+const Kind kCurseKinds[] = {Kind::Silence, Kind::Corrupt, Kind::Garbage, Kind::Late,
                             Kind::Source};
+
+// FNV-1a, 64 bits.
+uint64_t hashBytes(const std::string& bytes) {
+    uint64_t hash = 0xCBF29CE484222325ULL;
+    for (char byte : bytes) {
+        hash = (hash ^ static_cast<unsigned char>(byte)) * 0x100000001B3ULL;
+    }
+    return hash;
+}
+
+uint64_t mix(uint64_t a, uint64_t b) {
+    return Prng(a ^ (b * 0x9E3779B97F4A7C15ULL)).next();
+}
 
 unsigned weightOf(const Weight& weight, HostilePlan::Traffic traffic) {
     return traffic == HostilePlan::Traffic::Step ? weight.step : weight.bulk;
@@ -40,15 +54,19 @@ unsigned weightOf(const Weight& weight, HostilePlan::Traffic traffic) {
 } // namespace
 
 HostilePlan::HostilePlan(uint64_t seed, uint16_t port, unsigned long clientSpeedup)
-    : m_prng(seed ^ (static_cast<uint64_t>(port) << 48)),
-      m_speedup(clientSpeedup == 0 ? 1 : clientSpeedup) {}
+    : m_seed(mix(seed, port)), m_speedup(clientSpeedup == 0 ? 1 : clientSpeedup) {}
 
-Mischief HostilePlan::next(Traffic traffic, unsigned long clientTimeoutMs) {
+Mischief HostilePlan::next(const std::string& request, Traffic traffic,
+                           unsigned long clientTimeoutMs) {
+    const uint64_t key = mix(m_seed, hashBytes(request));
+    const unsigned long attempt = m_seen[key]++;
+    m_prng = Prng(mix(key, attempt));
     Mischief mischief;
-    if (m_spellLeft > 0 || startSpell(traffic)) {
-        --m_spellLeft;
-        mischief.kind = m_spellKind;
-    } else if (m_prng.chance(traffic == Traffic::Step ? kStepRate : kBulkRate)) {
+    if (traffic == Traffic::Bulk) {
+        mischief.kind = curse(key, attempt);
+    }
+    if (mischief.kind == Kind::None &&
+        m_prng.chance(traffic == Traffic::Step ? kStepRate : kBulkRate)) {
         mischief.kind = drawKind(traffic);
     }
     if (mischief.kind == Kind::None) {
@@ -62,13 +80,14 @@ Mischief HostilePlan::next(Traffic traffic, unsigned long clientTimeoutMs) {
     return mischief;
 }
 
-bool HostilePlan::startSpell(Traffic traffic) {
-    if (traffic != Traffic::Bulk || !m_prng.chance(kSpellRate)) {
-        return false;
+Mischief::Kind HostilePlan::curse(uint64_t requestKey, unsigned long attempt) const {
+    Prng fate(mix(requestKey, kCurseSalt));
+    if (!fate.chance(kCurseRate)) {
+        return Kind::None;
     }
-    m_spellLeft = m_prng.between(kShortestSpell, kLongestSpell);
-    m_spellKind = kSpellKinds[m_prng.below(sizeof kSpellKinds / sizeof kSpellKinds[0])];
-    return true;
+    const unsigned long length = fate.between(kShortestCurse, kLongestCurse);
+    const Kind kind = kCurseKinds[fate.below(sizeof kCurseKinds / sizeof kCurseKinds[0])];
+    return attempt < length ? kind : Kind::None;
 }
 
 Mischief::Kind HostilePlan::drawKind(Traffic traffic) {

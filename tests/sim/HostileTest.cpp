@@ -31,14 +31,31 @@ namespace {
 const uint16_t kBusPort = 11575;
 const unsigned long kBlockTimeoutMs = 1000;
 
-std::vector<std::string> draws(uint64_t seed, uint16_t port, int count) {
-    HostilePlan plan(seed, port, 20);
+// What the plan makes of the requests, named as in the events log.
+std::vector<std::string> draws(HostilePlan* plan, const std::vector<std::string>& requests) {
     std::vector<std::string> seen;
-    for (int i = 0; i < count; ++i) {
-        const auto traffic = i % 3 == 0 ? HostilePlan::Traffic::Step : HostilePlan::Traffic::Bulk;
-        seen.push_back(plan.next(traffic, kBlockTimeoutMs).describe());
+    for (const std::string& request : requests) {
+        const auto traffic = request.rfind("step", 0) == 0 ? HostilePlan::Traffic::Step
+                                                           : HostilePlan::Traffic::Bulk;
+        seen.push_back(plan->next(request, traffic, kBlockTimeoutMs).describe());
     }
     return seen;
+}
+
+std::vector<std::string> draws(uint64_t seed, uint16_t port,
+                               const std::vector<std::string>& requests) {
+    HostilePlan plan(seed, port, 20);
+    return draws(&plan, requests);
+}
+
+// Steps and blocks 0 to count-1 by turns, each sent twice in a row, as a
+// client's retries.
+std::vector<std::string> requests(int count) {
+    std::vector<std::string> all;
+    for (int i = 0; i < count; ++i) {
+        all.insert(all.end(), 2, (i % 2 == 0 ? "step " : "block ") + std::to_string(i));
+    }
+    return all;
 }
 
 // The hostile lines of events.log, one entry per frame received: the kind
@@ -143,18 +160,31 @@ struct ServiceState {
 } // namespace
 
 TEST(HostilePeerPlan, SameSeedMakesTheSameChoicesEachPortAndSeedOthers) {
-    const auto seven = draws(7, kBusPort, 5000);
-    EXPECT_EQ(draws(7, kBusPort, 5000), seven);
-    EXPECT_NE(draws(8, kBusPort, 5000), seven);
-    EXPECT_NE(draws(7, 11574, 5000), seven);
+    const auto seven = draws(7, kBusPort, requests(3000));
+    EXPECT_EQ(draws(7, kBusPort, requests(3000)), seven);
+    EXPECT_NE(draws(8, kBusPort, requests(3000)), seven);
+    EXPECT_NE(draws(7, 11574, requests(3000)), seven);
 }
 
-TEST(HostilePeerPlan, StepsOftenGoWrongBlocksRarelyButInSpellsThatOutlastSixAttempts) {
+// A client on a loaded machine may time out once more and repeat a request:
+// that repeat meets a fate of its own, and every other request the same
+// fate as before.
+TEST(HostilePeerPlan, ARepeatedRequestChangesNothingForTheOthers) {
+    std::vector<std::string> sequence = requests(3000);
+    const auto before = draws(9, kBusPort, sequence);
+    sequence.insert(sequence.begin() + 1001, sequence[1000]);
+    auto after = draws(9, kBusPort, sequence);
+    after.erase(after.begin() + 1002); // the third attempt of step 500
+    EXPECT_EQ(after, before);
+}
+
+TEST(HostilePeerPlan, StepsOftenGoWrongBlocksRarelyButSomeOutlastSixAttempts) {
     HostilePlan plan(3, kBusPort, 1);
     std::set<Kind> stepKinds;
     int badSteps = 0;
     for (int i = 0; i < 20000; ++i) {
-        const Mischief mischief = plan.next(HostilePlan::Traffic::Step, kBlockTimeoutMs);
+        const Mischief mischief =
+            plan.next("step " + std::to_string(i), HostilePlan::Traffic::Step, kBlockTimeoutMs);
         badSteps += mischief.kind != Kind::None;
         stepKinds.insert(mischief.kind);
     }
@@ -162,20 +192,25 @@ TEST(HostilePeerPlan, StepsOftenGoWrongBlocksRarelyButInSpellsThatOutlastSixAtte
     EXPECT_LT(badSteps, 2400);
     EXPECT_EQ(stepKinds.size(), 12u) << "every kind, and sound replies";
 
+    // Each block asked for until a sound reply comes, six times at most.
+    int attempts = 0;
     int badBlocks = 0;
-    int run = 0;
-    int longestRun = 0;
-    Kind previous = Kind::None;
-    for (int i = 0; i < 200000; ++i) {
-        const Kind kind = plan.next(HostilePlan::Traffic::Bulk, kBlockTimeoutMs).kind;
-        badBlocks += kind != Kind::None;
-        run = kind != Kind::None && kind == previous ? run + 1 : 1;
-        longestRun = kind != Kind::None ? std::max(longestRun, run) : longestRun;
-        previous = kind;
+    int lostBlocks = 0;
+    for (int block = 0; block < 50000; ++block) {
+        const std::string request = "block " + std::to_string(block);
+        int attempt = 0;
+        while (attempt < 6 &&
+               plan.next(request, HostilePlan::Traffic::Bulk, kBlockTimeoutMs).kind != Kind::None) {
+            ++attempt;
+        }
+        attempts += attempt + (attempt < 6);
+        badBlocks += attempt > 0;
+        lostBlocks += attempt == 6;
     }
-    EXPECT_GT(badBlocks, 600);
-    EXPECT_LT(badBlocks, 3000);
-    EXPECT_GE(longestRun, 6);
+    EXPECT_LT(attempts, 50000 * 102 / 100) << "most blocks come at the first attempt";
+    EXPECT_GT(badBlocks, 100);
+    EXPECT_GE(lostBlocks, 3) << "cursed blocks outlast six attempts";
+    EXPECT_LT(lostBlocks, 50);
 }
 
 TEST(HostilePeerPlan, DelaysReachPastTheClientsTimeOutOnTheScaledClock) {
@@ -185,7 +220,8 @@ TEST(HostilePeerPlan, DelaysReachPastTheClientsTimeOutOnTheScaledClock) {
     int within = 0;
     int past = 0;
     for (int i = 0; i < 20000; ++i) {
-        const Mischief mischief = plan.next(HostilePlan::Traffic::Step, timeoutMs);
+        const Mischief mischief =
+            plan.next("step " + std::to_string(i), HostilePlan::Traffic::Step, timeoutMs);
         if (mischief.kind == Kind::Late) {
             EXPECT_LE(mischief.delayMs, 3 * timeoutMs / speedup);
             (mischief.delayMs < timeoutMs / speedup ? within : past) += 1;
