@@ -1,5 +1,7 @@
 #include "BusService.h"
 
+#include "ReplyBender.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -9,11 +11,66 @@ namespace {
 
 const size_t kOversizeLength = 600;
 const unsigned char kNegativeBit = 0x80;
+const size_t kMaxMadeUpInfo = 8;
+// The frame's 16-bit data length behind its start and type bytes.
+const LengthField kLengthField{2, 2};
+
+enum Function : unsigned char {
+    kReset = 0x01,
+    kRead = 0x03,
+    kWrite = 0x04,
+    kCheck = 0x06,
+    kProgModeOn = 0x07,
+    kProgModeOff = 0x08,
+    kClean = 0x5A,
+    kReadConfig = 0x5E,
+    kWriteConfig = 0x60,
+    kCompDb = 0x71,
+};
+
+bool isModuleAddress(unsigned char address) {
+    return address > BusTelegram::kFirstModuleAddress &&
+           address <= BusTelegram::kFirstModuleAddress + 8;
+}
+
+// How long the tool waits for the reply to a request: 300 ms when it goes
+// to a group of modules, else by its function.
+unsigned long clientTimeoutMs(const BusTelegram& request) {
+    if (!isModuleAddress(request.destination)) {
+        return 300;
+    }
+    switch (request.function) {
+    case kCheck:
+    case kReadConfig:
+    case kWriteConfig:
+        return 10000;
+    case kClean:
+    case kCompDb:
+        return 90000;
+    case kProgModeOn:
+    case kProgModeOff:
+        return 300;
+    case kReset:
+    default:
+        return 1000;
+    }
+}
+
+HostilePlan::Traffic trafficOf(const BusTelegram& request) {
+    return request.function == kRead || request.function == kWrite ? HostilePlan::Traffic::Bulk
+                                                                   : HostilePlan::Traffic::Step;
+}
 
 // A module number other than the one that answers, for a reply from the wrong source.
 unsigned char otherModuleAddress(unsigned char address) {
     int number = address - BusTelegram::kFirstModuleAddress;
     return static_cast<unsigned char>(BusTelegram::kFirstModuleAddress + number % 8 + 1);
+}
+
+// Another module, or any other address.
+unsigned char anotherSource(unsigned char source, Prng* prng) {
+    return prng->chance(500000) ? otherModuleAddress(source)
+                                : static_cast<unsigned char>(source ^ prng->between(1, 255));
 }
 
 // The checksum byte of an encoded telegram made wrong, though never 0x03
@@ -28,8 +85,8 @@ void spoilChecksum(std::string* telegram) {
 } // namespace
 
 BusService::BusService(const Options& options, ModuleBus* bus, BusFaultPlan* faults,
-                       StateDir* state)
-    : m_options(options), m_bus(bus), m_faults(faults), m_state(state) {}
+                       HostilePlan* hostile, StateDir* state)
+    : m_options(options), m_bus(bus), m_faults(faults), m_hostile(hostile), m_state(state) {}
 
 void BusService::connectionOpened() {
     m_reader.clear();
@@ -79,7 +136,18 @@ void BusService::handleFrame(const BusFrame& frame, std::vector<Reply>* replies)
     }
     const BusFault* fault = m_faults->countRequest(request.function);
     BusTelegram answer;
-    if (!m_bus->handle(request, &answer) || m_muted) {
+    const bool answered = m_bus->handle(request, &answer);
+    if (m_muted && m_hostile != nullptr) {
+        m_state->logEvent(kPort, Mischief{Mischief::Kind::Mute, 0, 0}.describe());
+    }
+    if (m_muted) {
+        return;
+    }
+    if (fault == nullptr && m_hostile != nullptr) {
+        answerHostile(frame.wire, request, answered ? &answer : nullptr, replies);
+        return;
+    }
+    if (!answered) {
         return;
     }
     Reply reply;
@@ -90,6 +158,56 @@ void BusService::handleFrame(const BusFrame& frame, std::vector<Reply>* replies)
         return;
     }
     replies->push_back(reply);
+}
+
+void BusService::answerHostile(const std::string& wire, const BusTelegram& request,
+                               BusTelegram* answer, std::vector<Reply>* replies) {
+    Mischief mischief = m_hostile->next(wire, trafficOf(request), clientTimeoutMs(request));
+    std::string bytes;
+    if (answer == nullptr) {
+        bytes = madeUpAnswer(request, &mischief);
+    } else {
+        if (mischief.kind == Mischief::Kind::Source) {
+            answer->source = anotherSource(answer->source, m_hostile->prng());
+        }
+        bytes = BusFrame::wrap(answer->encode());
+    }
+    if (mischief.kind != Mischief::Kind::None) {
+        m_state->logEvent(kPort, mischief.describe());
+    }
+    if (mischief.kind == Mischief::Kind::Mute || mischief.kind == Mischief::Kind::Close) {
+        m_muted = true;
+    }
+    for (Reply& reply : ReplyBender(m_hostile->prng()).bend(mischief, bytes, kLengthField)) {
+        reply.delayMs += m_options.busDelayMs;
+        replies->push_back(std::move(reply));
+    }
+}
+
+// Where nothing would answer, the peer stays silent (and says so in the
+// events log), unless it makes a reply up.
+std::string BusService::madeUpAnswer(const BusTelegram& request, Mischief* mischief) {
+    Prng* prng = m_hostile->prng();
+    switch (mischief->kind) {
+    case Mischief::Kind::Source: {
+        BusTelegram madeUp;
+        madeUp.destination = BusTelegram::kToolAddress;
+        madeUp.function = request.function;
+        madeUp.source = isModuleAddress(request.destination)
+                            ? request.destination
+                            : static_cast<unsigned char>(BusTelegram::kFirstModuleAddress +
+                                                         prng->between(1, 8));
+        madeUp.info = prng->bytes(prng->below(kMaxMadeUpInfo + 1));
+        return BusFrame::wrap(madeUp.encode());
+    }
+    case Mischief::Kind::Garbage:
+    case Mischief::Kind::Extra:
+        mischief->kind = Mischief::Kind::Garbage;
+        return std::string();
+    default:
+        *mischief = Mischief{Mischief::Kind::Silence, 0, 0};
+        return std::string();
+    }
 }
 
 bool BusService::applyFault(const BusFault& fault, BusTelegram* answer, Reply* reply) {

@@ -2,6 +2,7 @@
 
 #include "BusFaultPlan.h"
 #include "BusFrameReader.h"
+#include "HostilePlan.h"
 #include "ModuleBus.h"
 #include "Options.h"
 #include "Service.h"
@@ -16,7 +17,9 @@ class BusService : public Service {
 public:
     static const uint16_t kPort = 11575;
 
-    BusService(const Options& options, ModuleBus* bus, BusFaultPlan* faults, StateDir* state);
+    // hostile is null unless the simulator plays a hostile peer.
+    BusService(const Options& options, ModuleBus* bus, BusFaultPlan* faults, HostilePlan* hostile,
+               StateDir* state);
 
     uint16_t port() const override { return kPort; }
     void connectionOpened() override;
@@ -30,9 +33,18 @@ private:
     // returns false when no reply is to be sent.
     bool applyFault(const BusFault& fault, BusTelegram* answer, Reply* reply);
 
+    // Sends the answer (null: no module answers) to the request (wire: as
+    // received) as the hostile peer has it.
+    void answerHostile(const std::string& wire, const BusTelegram& request, BusTelegram* answer,
+                       std::vector<Reply>* replies);
+    // What the hostile peer sends where no module answers: a made-up reply
+    // from the addressed module (or any), random bytes, or nothing.
+    std::string madeUpAnswer(const BusTelegram& request, Mischief* mischief);
+
     const Options& m_options;
     ModuleBus* m_bus;
     BusFaultPlan* m_faults;
+    HostilePlan* m_hostile;
     StateDir* m_state;
     BusFrameReader m_reader;
     bool m_muted = false; // after a cut-off reply nothing more is answered on this connection

@@ -1,5 +1,7 @@
 #include "DataService.h"
 
+#include "ReplyBender.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -26,12 +28,18 @@ enum ReplyType : unsigned char {
 const unsigned char kPasswordDataId = 4;
 const unsigned char kUnknownRequestError = 1;
 
+// How long the tool waits for a reply: 1 s for the acknowledgement of a
+// close request, 120 s for anything else.
+unsigned long clientTimeoutMs(unsigned char requestType) {
+    return requestType == kCloseRequest ? 1000 : 120000;
+}
+
 } // namespace
 
 DataService::DataService(const Options& options, DataSets* dataSets, FaultPlan* faults,
-                         StateDir* state)
-    : m_options(options), m_dataSets(dataSets), m_faults(faults), m_state(state),
-      m_reader(Options::kMaxDataLength) {}
+                         HostilePlan* hostile, StateDir* state)
+    : m_options(options), m_dataSets(dataSets), m_faults(faults), m_hostile(hostile),
+      m_state(state), m_reader(Options::kMaxDataLength) {}
 
 void DataService::connectionOpened() {
     m_reader.clear();
@@ -56,6 +64,8 @@ bool DataService::bytesReceived(const char* bytes, size_t length, std::vector<Re
         m_state->logFrame(kPort, frame.wire);
         if (!m_muted) {
             handleRequest(frame, replies);
+        } else if (m_hostile != nullptr) {
+            m_state->logEvent(kPort, Mischief{Mischief::Kind::Mute, 0, 0}.describe());
         }
     }
 }
@@ -69,6 +79,10 @@ void DataService::handleRequest(const Frame& request, std::vector<Reply>* replie
         reply.bytes = Frame::errorResponse(static_cast<unsigned char>(fault->arg));
     } else {
         reply.bytes = answer(request);
+    }
+    if (fault == nullptr && m_hostile != nullptr) {
+        answerHostile(request, reply.bytes, replies);
+        return;
     }
     if (fault != nullptr && !applyFault(*fault, &reply)) {
         return;
@@ -157,6 +171,36 @@ bool DataService::applyFault(const Fault& fault, Reply* reply) {
         return true; // cut into pieces by the caller
     }
     return true;
+}
+
+void DataService::answerHostile(const Frame& request, std::string answer,
+                                std::vector<Reply>* replies) {
+    Mischief mischief =
+        m_hostile->next(request.wire, HostilePlan::Traffic::Step, clientTimeoutMs(request.type));
+    if (mischief.kind == Mischief::Kind::None) {
+        replies->push_back(Reply{std::move(answer), m_options.delayMs, false});
+        return;
+    }
+    m_state->logEvent(kPort, mischief.describe());
+    if (mischief.kind == Mischief::Kind::Mute || mischief.kind == Mischief::Kind::Close) {
+        m_muted = true;
+    } else if (mischief.kind == Mischief::Kind::Source) {
+        changeSource(&answer);
+    }
+    LengthField length;
+    if (!Frame::isHeaderOnly(static_cast<unsigned char>(answer[1]))) {
+        length = LengthField{Frame::kShortHeader, Frame::kLongHeader - Frame::kShortHeader};
+    }
+    for (Reply& reply : ReplyBender(m_hostile->prng()).bend(mischief, std::move(answer), length)) {
+        reply.delayMs += m_options.delayMs;
+        replies->push_back(std::move(reply));
+    }
+}
+
+void DataService::changeSource(std::string* answer) {
+    Prng* prng = m_hostile->prng();
+    char& byte = (*answer)[prng->chance(500000) ? 1 : 2]; // the type or the data id
+    byte = static_cast<char>(byte ^ prng->between(1, 255));
 }
 
 bool DataService::dumpDataSet(int id) {

@@ -3,6 +3,7 @@
 #include "DataSets.h"
 #include "FaultPlan.h"
 #include "FrameReader.h"
+#include "HostilePlan.h"
 #include "Options.h"
 #include "Service.h"
 #include "StateDir.h"
@@ -15,7 +16,9 @@ class DataService : public Service {
 public:
     static const uint16_t kPort = 11574;
 
-    DataService(const Options& options, DataSets* dataSets, FaultPlan* faults, StateDir* state);
+    // hostile is null unless the simulator plays a hostile peer.
+    DataService(const Options& options, DataSets* dataSets, FaultPlan* faults,
+                HostilePlan* hostile, StateDir* state);
 
     uint16_t port() const override { return kPort; }
     void connectionOpened() override;
@@ -35,9 +38,15 @@ private:
     // Bends a reply by the fault; returns false when no reply is to be sent.
     bool applyFault(const Fault& fault, Reply* reply);
 
+    // Sends the answer as the hostile peer has it.
+    void answerHostile(const Frame& request, std::string answer, std::vector<Reply>* replies);
+    // The answer's type or data id made another.
+    void changeSource(std::string* answer);
+
     const Options& m_options;
     DataSets* m_dataSets;
     FaultPlan* m_faults;
+    HostilePlan* m_hostile;
     StateDir* m_state;
     FrameReader m_reader;
     bool m_muted = false; // after a cut-off reply nothing more is answered on this connection

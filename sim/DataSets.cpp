@@ -1,5 +1,7 @@
 #include "DataSets.h"
 
+#include "Prng.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
@@ -13,21 +15,13 @@ namespace {
 const char* const kNames[DataSets::kCount] = {"UserManagerConfig", "ConfigManager",
                                               "DayLightConfig", "SystemTimeConfig"};
 
-// splitmix64: small, fast and well mixed, so every seed gives distinct data.
-uint64_t nextRandom(uint64_t* state) {
-    uint64_t z = (*state += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
-
-std::array<unsigned char, 256> shuffledByteValues(uint64_t* state) {
+std::array<unsigned char, 256> shuffledByteValues(Prng* prng) {
     std::array<unsigned char, 256> values;
     for (int i = 0; i < 256; ++i) {
         values[i] = static_cast<unsigned char>(i);
     }
     for (int i = 255; i > 0; --i) {
-        std::swap(values[i], values[nextRandom(state) % (i + 1)]);
+        std::swap(values[i], values[prng->next() % (i + 1)]);
     }
     return values;
 }
@@ -39,12 +33,12 @@ const char* DataSets::name(int id) {
 }
 
 std::string DataSets::generatedBytes(uint64_t seed, int id, size_t size) {
-    uint64_t state = seed * 0x100000001B3ULL + static_cast<uint64_t>(id);
+    Prng prng(seed * 0x100000001B3ULL + static_cast<uint64_t>(id));
     std::string bytes;
     bytes.reserve(size);
     // Each run of 256 bytes is a fresh permutation of all byte values.
     while (bytes.size() < size) {
-        std::array<unsigned char, 256> values = shuffledByteValues(&state);
+        std::array<unsigned char, 256> values = shuffledByteValues(&prng);
         size_t take = std::min<size_t>(values.size(), size - bytes.size());
         bytes.append(reinterpret_cast<const char*>(values.data()), take);
     }

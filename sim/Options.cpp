@@ -218,6 +218,25 @@ const std::map<std::string, ValueHandler>& valueOptions() {
              o->busFaults.push_back(fault);
              return true;
          }},
+        {"--hostile",
+         [](Options* o, const std::string& v, std::string* e) {
+             unsigned long long n = 0;
+             if (!parseUnsigned(v, UINT64_MAX, &n)) {
+                 return badValue("--hostile", v, "an unsigned number", e);
+             }
+             o->hostile = true;
+             o->hostileSeed = n;
+             return true;
+         }},
+        {"--client-speedup",
+         [](Options* o, const std::string& v, std::string* e) {
+             unsigned long long n = 0;
+             if (!parseUnsigned(v, 1000, &n) || n == 0) {
+                 return badValue("--client-speedup", v, "1..1000", e);
+             }
+             o->clientSpeedup = static_cast<unsigned long>(n);
+             return true;
+         }},
     };
     return handlers;
 }
@@ -356,6 +375,24 @@ const char* Options::usage() {
            "      negative:FUNC:N       the reply frame's length has its top bit set\n"
            "      close:FUNC:N:K        only the first K bytes of the reply frame, then the\n"
            "                            connection is closed\n"
+           "\n"
+           "A hostile peer on both ports:\n"
+           "  --hostile SEED            most replies as they should be; the others late\n"
+           "                            (from none to past the client's time-out),\n"
+           "                            missing, with random bytes replaced, with a\n"
+           "                            random, huge or negative length, truncated, with\n"
+           "                            extra bytes, from another source, replaced by\n"
+           "                            random bytes, cut off by a close, or trickled;\n"
+           "                            a template block may be cursed: its first 2 to\n"
+           "                            16 attempts go wrong. A reply's fate hangs on\n"
+           "                            SEED, the request and how often it came before,\n"
+           "                            so a run with the same SEED can be replayed.\n"
+           "                            events.log names each reply not sent at once\n"
+           "                            and intact: hostile KIND +MS\n"
+           "  --client-speedup N        the client's clock runs N times as fast (as\n"
+           "                            under libfaketime): --hostile divides the delays\n"
+           "                            it draws against the client's time-outs by N\n"
+           "                            (default 1)\n"
            "  --help                    this text\n";
 }
 

@@ -36,6 +36,10 @@ struct Options {
     bool refuseBus = false;
     unsigned long busDelayMs = 0;
     std::vector<BusFault> busFaults;
+    // A hostile peer on both ports, its choices drawn from hostileSeed.
+    bool hostile = false;
+    uint64_t hostileSeed = 0;
+    unsigned long clientSpeedup = 1; // the client's clock runs this much faster
     bool help = false;
 
     // Largest data block accepted in a frame or generated for a data set.

@@ -7,6 +7,7 @@
 #include "StopSignal.h"
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace sim {
@@ -33,6 +34,13 @@ bool Simulator::prepareDataSets(DataSets* dataSets) {
     return true;
 }
 
+std::unique_ptr<HostilePlan> Simulator::hostilePlan(uint16_t port) const {
+    if (!m_options.hostile) {
+        return nullptr;
+    }
+    return std::make_unique<HostilePlan>(m_options.hostileSeed, port, m_options.clientSpeedup);
+}
+
 int Simulator::run() {
     StopSignal stopSignal;
     if (!stopSignal.install()) {
@@ -51,7 +59,8 @@ int Simulator::run() {
     for (const Fault& fault : m_options.faults) {
         faults.add(fault);
     }
-    DataService dataService(m_options, &dataSets, &faults, &state);
+    std::unique_ptr<HostilePlan> dataHostile = hostilePlan(DataService::kPort);
+    DataService dataService(m_options, &dataSets, &faults, dataHostile.get(), &state);
     if (!dataService.dumpAllDataSets()) {
         return 1;
     }
@@ -63,7 +72,8 @@ int Simulator::run() {
     for (const BusFault& fault : m_options.busFaults) {
         busFaults.add(fault);
     }
-    BusService busService(m_options, &bus, &busFaults, &state);
+    std::unique_ptr<HostilePlan> busHostile = hostilePlan(BusService::kPort);
+    BusService busService(m_options, &bus, &busFaults, busHostile.get(), &state);
     int64_t deadlineMs = Clock::nowMs() + static_cast<int64_t>(m_options.lifetimeSeconds) * 1000;
     Server server(stopSignal.fd(), deadlineMs, &state);
     if (!m_options.refuse && !server.listen(m_options.address, &dataService, &error)) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "HostilePlan.h"
 #include "Options.h"
+
+#include <memory>
 
 namespace sim {
 
@@ -17,6 +20,8 @@ public:
 
 private:
     bool prepareDataSets(DataSets* dataSets);
+    // The hostile peer's plan for one port, or null when it plays none.
+    std::unique_ptr<HostilePlan> hostilePlan(uint16_t port) const;
 
     Options m_options;
 };

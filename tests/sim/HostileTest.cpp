@@ -1,0 +1,348 @@
+// The simulator's hostile peer (--hostile) in the process: the same seed
+// makes the same choices; the choices are mostly sound replies, with the
+// single steps going wrong often and the template blocks rarely but in
+// spells; delays reach past the client's time-out; each mischief bends the
+// bytes as it says; and the events log names exactly the replies that were
+// not sent at once and intact, which the soak's time bound relies on.
+#include "BusFrame.h"
+#include "BusService.h"
+#include "BusTelegram.h"
+#include "DataService.h"
+#include "HostilePlan.h"
+#include "ModuleBus.h"
+#include "ReplyBender.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <sys/stat.h>
+#include <set>
+#include <sstream>
+
+using namespace std::string_literals;
+using sim::HostilePlan;
+using sim::Mischief;
+using Kind = sim::Mischief::Kind;
+
+namespace {
+
+const uint16_t kBusPort = 11575;
+const unsigned long kBlockTimeoutMs = 1000;
+
+// What the plan makes of the requests, named as in the events log.
+std::vector<std::string> draws(HostilePlan* plan, const std::vector<std::string>& requests) {
+    std::vector<std::string> seen;
+    for (const std::string& request : requests) {
+        const auto traffic = request.rfind("step", 0) == 0 ? HostilePlan::Traffic::Step
+                                                           : HostilePlan::Traffic::Bulk;
+        seen.push_back(plan->next(request, traffic, kBlockTimeoutMs).describe());
+    }
+    return seen;
+}
+
+std::vector<std::string> draws(uint64_t seed, uint16_t port,
+                               const std::vector<std::string>& requests) {
+    HostilePlan plan(seed, port, 20);
+    return draws(&plan, requests);
+}
+
+// Steps and blocks 0 to count-1 by turns, each sent twice in a row, as a
+// client's retries.
+std::vector<std::string> requests(int count) {
+    std::vector<std::string> all;
+    for (int i = 0; i < count; ++i) {
+        all.insert(all.end(), 2, (i % 2 == 0 ? "step " : "block ") + std::to_string(i));
+    }
+    return all;
+}
+
+// The hostile lines of events.log, one entry per frame received: the kind
+// named after it, or "" when none follows.
+std::vector<std::string> hostileKindPerFrame(const std::string& eventsLog) {
+    std::istringstream log(testsupport::readFile(eventsLog));
+    std::vector<std::string> kinds;
+    for (std::string line; std::getline(log, line);) {
+        std::istringstream fields(line);
+        std::string ms, port, what, kind;
+        fields >> ms >> port >> what >> kind;
+        if (what == "frame") {
+            kinds.push_back("");
+        } else if (what == "hostile" && !kinds.empty() && kinds.back().empty()) {
+            kinds.back() = kind;
+        }
+    }
+    return kinds;
+}
+
+std::string joined(const std::vector<sim::Reply>& replies) {
+    std::string bytes;
+    for (const sim::Reply& reply : replies) {
+        bytes += reply.bytes;
+    }
+    return bytes;
+}
+
+// One request to the hostile service and to its sound twin.
+struct Exchange {
+    bool connected; // the client connected again before it
+    std::vector<sim::Reply> replies;
+    std::string sound;
+};
+
+// Sends count requests to both services. The client connects again after
+// a close, and every 50 requests anyway.
+std::vector<Exchange> drive(sim::Service* hostile, sim::Service* twin,
+                            const std::function<std::string(int)>& request, int count) {
+    std::vector<Exchange> exchanges;
+    twin->connectionOpened();
+    bool closed = true;
+    for (int i = 0; i < count; ++i) {
+        Exchange exchange{closed || i % 50 == 0, {}, ""};
+        if (exchange.connected) {
+            hostile->connectionOpened();
+        }
+        const std::string bytes = request(i);
+        std::vector<sim::Reply> twinReplies;
+        hostile->bytesReceived(bytes.data(), bytes.size(), &exchange.replies);
+        twin->bytesReceived(bytes.data(), bytes.size(), &twinReplies);
+        exchange.sound = joined(twinReplies);
+        closed = !exchange.replies.empty() && exchange.replies.back().closeAfterwards;
+        exchanges.push_back(std::move(exchange));
+    }
+    return exchanges;
+}
+
+// Whatever the hostile service sent other than the twin's answer at once,
+// the events log names; what it names, it did. Returns how often each
+// kind was named ("" for none).
+std::map<std::string, int> expectEventsNameBentReplies(const std::vector<Exchange>& exchanges,
+                                                       const std::string& eventsLog) {
+    const auto kinds = hostileKindPerFrame(eventsLog);
+    EXPECT_EQ(kinds.size(), exchanges.size());
+    std::map<std::string, int> counts;
+    bool muted = false;
+    for (size_t i = 0; i < std::min(kinds.size(), exchanges.size()); ++i) {
+        const Exchange& exchange = exchanges[i];
+        const std::string bytes = joined(exchange.replies);
+        const bool atOnce = exchange.replies.size() == 1 && exchange.replies[0].delayMs == 0 &&
+                            !exchange.replies[0].closeAfterwards;
+        const std::string& kind = kinds[i];
+        ++counts[kind];
+        if (kind.empty()) {
+            EXPECT_TRUE(atOnce && bytes == exchange.sound) << "request " << i << " bent unnamed";
+            EXPECT_FALSE(exchange.sound.empty()) << "request " << i << ": silence unnamed";
+        } else if (kind == "silence" || kind == "mute") {
+            EXPECT_TRUE(exchange.replies.empty()) << "request " << i << ": " << kind;
+        } else if (kind == "late") {
+            EXPECT_EQ(bytes, exchange.sound) << "request " << i;
+        } else {
+            EXPECT_FALSE(atOnce && bytes == exchange.sound) << "request " << i << ": " << kind;
+        }
+        muted = muted && !exchange.connected;
+        EXPECT_TRUE(!muted || kind == "mute") << "request " << i << " answered after mute";
+        muted = muted || kind == "mute";
+    }
+    return counts;
+}
+
+// A state directory of its own for each service.
+struct ServiceState {
+    explicit ServiceState(const std::string& path) : state(path) {
+        ::mkdir(path.c_str(), 0700);
+        std::string error;
+        EXPECT_TRUE(state.open(&error)) << error;
+    }
+    sim::StateDir state;
+};
+
+} // namespace
+
+TEST(HostilePeerPlan, SameSeedMakesTheSameChoicesEachPortAndSeedOthers) {
+    const auto seven = draws(7, kBusPort, requests(3000));
+    EXPECT_EQ(draws(7, kBusPort, requests(3000)), seven);
+    EXPECT_NE(draws(8, kBusPort, requests(3000)), seven);
+    EXPECT_NE(draws(7, 11574, requests(3000)), seven);
+}
+
+// A client on a loaded machine may time out once more and repeat a request:
+// that repeat meets a fate of its own, and every other request the same
+// fate as before.
+TEST(HostilePeerPlan, ARepeatedRequestChangesNothingForTheOthers) {
+    std::vector<std::string> sequence = requests(3000);
+    const auto before = draws(9, kBusPort, sequence);
+    sequence.insert(sequence.begin() + 1001, sequence[1000]);
+    auto after = draws(9, kBusPort, sequence);
+    after.erase(after.begin() + 1002); // the third attempt of step 500
+    EXPECT_EQ(after, before);
+}
+
+TEST(HostilePeerPlan, StepsOftenGoWrongBlocksRarelyButSomeOutlastSixAttempts) {
+    HostilePlan plan(3, kBusPort, 1);
+    std::set<Kind> stepKinds;
+    int badSteps = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const Mischief mischief =
+            plan.next("step " + std::to_string(i), HostilePlan::Traffic::Step, kBlockTimeoutMs);
+        badSteps += mischief.kind != Kind::None;
+        stepKinds.insert(mischief.kind);
+    }
+    EXPECT_GT(badSteps, 1600);
+    EXPECT_LT(badSteps, 2400);
+    EXPECT_EQ(stepKinds.size(), 12u) << "every kind, and sound replies";
+
+    // Each block asked for until a sound reply comes, six times at most.
+    int attempts = 0;
+    int badBlocks = 0;
+    int lostBlocks = 0;
+    for (int block = 0; block < 50000; ++block) {
+        const std::string request = "block " + std::to_string(block);
+        int attempt = 0;
+        while (attempt < 6 &&
+               plan.next(request, HostilePlan::Traffic::Bulk, kBlockTimeoutMs).kind != Kind::None) {
+            ++attempt;
+        }
+        attempts += attempt + (attempt < 6);
+        badBlocks += attempt > 0;
+        lostBlocks += attempt == 6;
+    }
+    EXPECT_LT(attempts, 50000 * 102 / 100) << "most blocks come at the first attempt";
+    EXPECT_GT(badBlocks, 100);
+    EXPECT_GE(lostBlocks, 3) << "cursed blocks outlast six attempts";
+    EXPECT_LT(lostBlocks, 50);
+}
+
+TEST(HostilePeerPlan, DelaysReachPastTheClientsTimeOutOnTheScaledClock) {
+    const unsigned long timeoutMs = 120000;
+    const unsigned long speedup = 20;
+    HostilePlan plan(11, 11574, speedup);
+    int within = 0;
+    int past = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const Mischief mischief =
+            plan.next("step " + std::to_string(i), HostilePlan::Traffic::Step, timeoutMs);
+        if (mischief.kind == Kind::Late) {
+            EXPECT_LE(mischief.delayMs, 3 * timeoutMs / speedup);
+            (mischief.delayMs < timeoutMs / speedup ? within : past) += 1;
+        } else {
+            EXPECT_LE(mischief.delayMs, timeoutMs / 2 / speedup) << Mischief::name(mischief.kind);
+        }
+        EXPECT_LE(mischief.spanMs, 2 * timeoutMs / speedup);
+    }
+    EXPECT_GT(within, 50);
+    EXPECT_GT(past, 50);
+}
+
+TEST(ReplyBender, EachKindBendsTheBytesAsItSays) {
+    // A controller reply with a 32-bit length behind its first three bytes.
+    const std::string sound = "\x01\x01\x02\x28\x00\x00\x00"s + std::string(40, 'd');
+    const sim::LengthField length{3, 4};
+    sim::Prng prng(5);
+    for (int round = 0; round < 200; ++round) {
+        auto bend = [&](Kind kind) {
+            return sim::ReplyBender(&prng).bend(Mischief{kind, 7, 30}, sound, length);
+        };
+        for (Kind kind : {Kind::None, Kind::Late, Kind::Source}) {
+            const auto replies = bend(kind);
+            ASSERT_EQ(replies.size(), 1u);
+            EXPECT_EQ(replies[0].bytes, sound);
+            EXPECT_EQ(replies[0].delayMs, 7u);
+        }
+        EXPECT_TRUE(bend(Kind::Silence).empty());
+        EXPECT_TRUE(bend(Kind::Mute).empty());
+
+        const std::string corrupt = bend(Kind::Corrupt).at(0).bytes;
+        ASSERT_EQ(corrupt.size(), sound.size());
+        size_t differing = 0;
+        for (size_t i = 0; i < sound.size(); ++i) {
+            differing += corrupt[i] != sound[i];
+        }
+        EXPECT_GE(differing, 1u);
+        EXPECT_LE(differing, 3u);
+
+        const std::string bent = bend(Kind::Length).at(0).bytes;
+        EXPECT_EQ(bent.substr(0, 3) + bent.substr(7), sound.substr(0, 3) + sound.substr(7));
+        EXPECT_NE(bent.substr(3, 4), sound.substr(3, 4));
+
+        const std::string truncated = bend(Kind::Truncate).at(0).bytes;
+        EXPECT_FALSE(truncated.empty());
+        EXPECT_LT(truncated.size(), sound.size());
+        EXPECT_EQ(sound.compare(0, truncated.size(), truncated), 0);
+
+        const std::string extra = bend(Kind::Extra).at(0).bytes;
+        EXPECT_EQ(extra.compare(0, sound.size(), sound), 0);
+        EXPECT_GT(extra.size(), sound.size());
+        EXPECT_LE(extra.size(), sound.size() + 64);
+
+        const std::string garbage = bend(Kind::Garbage).at(0).bytes;
+        EXPECT_GE(garbage.size(), 1u);
+        EXPECT_LE(garbage.size(), 2 * sound.size() + 16);
+
+        const sim::Reply closing = bend(Kind::Close).at(0);
+        EXPECT_TRUE(closing.closeAfterwards);
+        EXPECT_LT(closing.bytes.size(), sound.size());
+        EXPECT_EQ(sound.compare(0, closing.bytes.size(), closing.bytes), 0);
+
+        const auto pieces = bend(Kind::Trickle);
+        ASSERT_GE(pieces.size(), 2u);
+        ASSERT_LE(pieces.size(), 8u);
+        EXPECT_EQ(joined(pieces), sound);
+        EXPECT_EQ(pieces.front().delayMs, 7u);
+        EXPECT_EQ(pieces.back().delayMs, 37u);
+        for (size_t i = 1; i < pieces.size(); ++i) {
+            EXPECT_LE(pieces[i - 1].delayMs, pieces[i].delayMs);
+        }
+    }
+}
+
+// Lookups of modules 1 to 4, module 4 being absent.
+TEST(HostileServices, BusEventsLogNamesEveryReplyNotSentAtOnceAndIntact) {
+    testsupport::TempDir dir;
+    sim::Options options;
+    options.fpms = {1, 2, 3};
+    ServiceState hostileState(dir.file("hostile"));
+    ServiceState twinState(dir.file("twin"));
+    sim::ModuleBus bus(options, &hostileState.state);
+    sim::ModuleBus twinBus(options, &twinState.state);
+    sim::BusFaultPlan noFaults;
+    HostilePlan plan(21, kBusPort, 1);
+    sim::BusService hostile(options, &bus, &noFaults, &plan, &hostileState.state);
+    sim::BusService twin(options, &twinBus, &noFaults, nullptr, &twinState.state);
+
+    const auto exchanges = drive(&hostile, &twin, [](int i) {
+        sim::BusTelegram lookup;
+        lookup.destination = static_cast<unsigned char>(0xC1 + i % 4);
+        lookup.function = 0x02;
+        lookup.source = sim::BusTelegram::kToolAddress;
+        lookup.info = "\x00"s;
+        return sim::BusFrame::wrap(lookup.encode());
+    }, 3000);
+    auto counts = expectEventsNameBentReplies(exchanges, dir.file("hostile/events.log"));
+    EXPECT_GT(counts[""], 1700) << "most lookups of modules 1 to 3 answered soundly";
+    EXPECT_GT(counts["silence"], 500) << "module 4 never answers";
+    EXPECT_GT(counts["source"], 0) << "answers from elsewhere, or made up for module 4";
+    EXPECT_GT(counts["mute"], 1) << "a connection fallen silent stays silent";
+}
+
+// Version requests and backups of data set 1.
+TEST(HostileServices, DataEventsLogNamesEveryReplyNotSentAtOnceAndIntact) {
+    testsupport::TempDir dir;
+    sim::Options options;
+    ServiceState hostileState(dir.file("hostile"));
+    ServiceState twinState(dir.file("twin"));
+    sim::DataSets sets;
+    sets.generate(1, options.sizes);
+    sim::FaultPlan noFaults;
+    HostilePlan plan(22, 11574, 1000);
+    sim::DataService hostile(options, &sets, &noFaults, &plan, &hostileState.state);
+    sim::DataService twin(options, &sets, &noFaults, nullptr, &twinState.state);
+
+    const auto exchanges = drive(&hostile, &twin, [](int i) {
+        return i % 2 == 0 ? "\x01\x07\x00"s : "\x01\x00\x01"s;
+    }, 2000);
+    auto counts = expectEventsNameBentReplies(exchanges, dir.file("hostile/events.log"));
+    EXPECT_GT(counts[""], 1600) << "most requests answered soundly";
+    EXPECT_GT(counts["length"], 0);
+    EXPECT_GT(counts["mute"], 1);
+}
