@@ -22,6 +22,8 @@ const KindInfo kKinds[] = {
     {"oversize", BusFault::Kind::Oversize, false, false},
     {"negative", BusFault::Kind::Negative, false, false},
     {"close", BusFault::Kind::Close, true, true},
+    {"damage", BusFault::Kind::Damage, false, false},
+    {"twice", BusFault::Kind::Twice, false, true},
 };
 
 const KindInfo* findKind(const std::string& name) {
@@ -38,6 +40,9 @@ const KindInfo* findKind(const std::string& name) {
 bool BusFault::hits(unsigned long n) const {
     if (kind == Kind::NoReply) {
         return n >= count && n - count < arg;
+    }
+    if (kind == Kind::Twice) {
+        return n >= count;
     }
     return n == count;
 }
@@ -65,7 +70,7 @@ bool BusFault::parse(const std::string& text, BusFault* fault, std::string* erro
     }
     fault->kind = info->kind;
     fault->function = static_cast<unsigned char>(function);
-    fault->arg = info->kind == Kind::NoReply ? 1 : 0;
+    fault->arg = info->kind == Kind::NoReply ? 1 : info->kind == Kind::Twice ? 50 : 0;
     if (parts.size() == 4 && !TextParsing::decimal(parts[3], 0xFFFFFFFFUL, &fault->arg)) {
         *error = "bus fault '" + text + "' has a bad argument";
         return false;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -112,6 +113,10 @@ void Server::acceptClient(Listener* listener) {
     if (fd < 0) {
         return; // the client may have given up already; poll tells us about the next one
     }
+    // Each reply goes out when it is due, as a gateway sends it, not held
+    // back until the client acknowledges the one before.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     m_state->logEvent(listener->service->port(), "open");
     listener->service->connectionOpened();
     listener->connection.reset(new Connection(fd, listener->service));

@@ -12,6 +12,9 @@ enum ExitCode : int {
     EXIT_CORRUPT_FILE = 7,
     EXIT_RESTORE_REFUSED = 8,
     EXIT_WRONG_CRC = 9,
+    // A module's CRC after its backup is not the one it reported before:
+    // the module changed while it was read.
+    EXIT_FPM_CHANGED = 10,
     EXIT_NETWORK_UNREACHABLE = 11,
     EXIT_INCOMPATIBLE_VERSION = 12,
     EXIT_COMMUNICATION_ERROR = 14,

@@ -33,6 +33,8 @@ const unsigned long RESEND_PAUSE_MS = 700;
 const int PROG_MODE_SENDS = 3;
 // A block is given up after this many attempts in a row without a usable reply.
 const int MAX_ATTEMPTS = 6;
+// A module is absent only when this many lookups in all went unanswered.
+const int LOOKUP_ATTEMPTS = 3;
 const int BLOCK_SIZE = 128;
 
 const unsigned short PAUSE_AFTER_TEMPLATES_S = 2;
@@ -132,12 +134,48 @@ bool CMelkoProtocol::readPackage(CMelkoFrame* frame, unsigned char headerSize,
     if (replyOptional) {
         timeoutMs = GROUP_REPLY_TIMEOUT_MS;
     }
-    int dataLength = m_network->receiveFrameHeader(frame, headerSize, timeoutMs);
+    const int dataLength = m_network->receiveFrameHeader(frame, headerSize, timeoutMs);
     if (dataLength < 0 ||
         !m_network->receiveFrameData(frame, static_cast<unsigned long>(dataLength))) {
         return replyOptional;
     }
     return true;
+}
+
+bool CMelkoProtocol::receiveReply(CMelkoFrame* frame, unsigned long timeoutMs) {
+    const int dataLength = m_network->receiveFrameHeader(frame, HEADER_SIZE, timeoutMs);
+    return dataLength >= 0 &&
+           m_network->receiveFrameData(frame, static_cast<unsigned long>(dataLength));
+}
+
+CMelkoProtocol::ReplyRule CMelkoProtocol::ruleFor(char address, unsigned char function,
+                                                  int minInfo, int maxInfo) {
+    return ReplyRule{static_cast<unsigned char>(address), function, minInfo, maxInfo};
+}
+
+bool CMelkoProtocol::awaitReply(const ReplyRule& rule, unsigned long timeoutMs, CMelkoTele* reply,
+                                bool owed) {
+    CTimer deadline;
+    deadline.startTimeoutTimer(timeoutMs);
+    CMelkoParser parser;
+    CMelkoFrame frame;
+    for (unsigned long left = timeoutMs; left > 0; left = deadline.getRemainingMillis()) {
+        if (!receiveReply(&frame, left)) {
+            break;
+        }
+        const int infoSize = parser.getTele(&frame, reply);
+        if (infoSize >= rule.minInfo && infoSize <= rule.maxInfo &&
+            static_cast<unsigned char>(reply->getSource()) == rule.source &&
+            static_cast<unsigned char>(reply->getFunction()) == rule.function) {
+            return true;
+        }
+        // Stale: the answer to an earlier request, perhaps one still owed.
+        m_lateReplies = std::max(0, m_lateReplies - 1);
+    }
+    if (owed) {
+        noteMissingReply(timeoutMs);
+    }
+    return false;
 }
 
 bool CMelkoProtocol::sendRequest(CMelkoFrame* frame, bool retry) {
@@ -171,21 +209,12 @@ void CMelkoProtocol::drainLateReplies() {
     m_lateReplyWaitMs = 0;
 }
 
-bool CMelkoProtocol::exchange(CMelkoFrame* frame, unsigned long timeoutMs) {
-    return sendRequest(frame) && readPackage(frame, HEADER_SIZE, timeoutMs);
-}
-
 // The reply is awaited even when the send failed; a broken connection then
 // simply gives no reply.
-bool CMelkoProtocol::exchangeFrom(CMelkoFrame* frame, char address, unsigned long timeoutMs,
-                                  CMelkoTele* reply, bool retry) {
+bool CMelkoProtocol::exchangeFrom(CMelkoFrame* frame, const ReplyRule& rule,
+                                  unsigned long timeoutMs, CMelkoTele* reply, bool retry) {
     sendRequest(frame, retry);
-    if (!readPackage(frame, HEADER_SIZE, timeoutMs)) {
-        noteMissingReply(timeoutMs);
-        return false;
-    }
-    CMelkoParser parser;
-    return parser.getTele(frame, reply) >= 0 && reply->getSource() == address;
+    return awaitReply(rule, timeoutMs, reply, true);
 }
 
 // ---- Module operations ----
@@ -193,14 +222,11 @@ bool CMelkoProtocol::exchangeFrom(CMelkoFrame* frame, char address, unsigned lon
 bool CMelkoProtocol::lookupBusForId(unsigned char address) {
     CMelkoFrame frame;
     CMelkoAction action;
-    CMelkoParser parser;
-    CMelkoTele reply;
     action.buildIdentRequest(&frame, static_cast<char>(address));
-    if (!exchange(&frame, IDENT_TIMEOUT_MS)) {
-        return false;
-    }
-    return parser.getTele(&frame, &reply) >= 0 &&
-           static_cast<unsigned char>(reply.getSource()) == address;
+    // An absent module owes nothing: its silence is no late reply to wait for.
+    return sendRequest(&frame) &&
+           awaitReply(ruleFor(static_cast<char>(address), CMelkoAction::FUNCTION_IDENT),
+                      IDENT_TIMEOUT_MS, &m_ignoredReply, false);
 }
 
 bool CMelkoProtocol::setFPMCfg(char address, const char* cfg) {
@@ -208,29 +234,32 @@ bool CMelkoProtocol::setFPMCfg(char address, const char* cfg) {
     CMelkoAction action;
     CMelkoTele reply;
     action.buildWriteCfgMsg(&frame, address, cfg, CFG_SIZE);
-    return exchangeFrom(&frame, address, CFG_TIMEOUT_MS, &reply) &&
-           static_cast<unsigned char>(reply.getFunction()) == CMelkoAction::FUNCTION_CFG_WRITTEN;
+    return exchangeFrom(&frame, ruleFor(address, CMelkoAction::FUNCTION_CFG_WRITTEN),
+                        CFG_TIMEOUT_MS, &reply);
 }
 
 bool CMelkoProtocol::getFPMCfg(char address, CMelkoTele* reply, bool retry) {
     CMelkoFrame frame;
     CMelkoAction action;
     action.buildReadCfgMsg(&frame, address);
-    return exchangeFrom(&frame, address, CFG_TIMEOUT_MS, reply, retry);
+    return exchangeFrom(&frame, ruleFor(address, CMelkoAction::FUNCTION_READ_CFG, CFG_SIZE),
+                        CFG_TIMEOUT_MS, reply, retry);
 }
 
 bool CMelkoProtocol::getFPMCrc(char address, CMelkoTele* reply, bool retry) {
     CMelkoFrame frame;
     CMelkoAction action;
     action.buildCheckFunctionMsg(&frame, address, CMelkoAction::CHECK_READ_CRC);
-    return exchangeFrom(&frame, address, CFG_TIMEOUT_MS, reply, retry);
+    return exchangeFrom(&frame, ruleFor(address, CMelkoAction::FUNCTION_CHECK, 1), CFG_TIMEOUT_MS,
+                        reply, retry);
 }
 
 void CMelkoProtocol::compDB(char address) {
     CMelkoFrame frame;
     CMelkoAction action;
     action.buildCompDBMsg(&frame, address);
-    if (!sendRequest(&frame) || !readPackage(&frame, HEADER_SIZE, COMP_DB_TIMEOUT_MS)) {
+    if (!sendRequest(&frame) || !awaitReply(ruleFor(address, CMelkoAction::FUNCTION_COMP_DB),
+                                            COMP_DB_TIMEOUT_MS, &m_ignoredReply, false)) {
         failUnreachable();
     }
 }
@@ -243,7 +272,7 @@ void CMelkoProtocol::cleanFPM(char address) {
         failUnreachable();
     }
     // A module may clean without answering.
-    readPackage(&frame, HEADER_SIZE, CLEAN_TIMEOUT_MS);
+    awaitModuleReply(&frame, address, CMelkoAction::FUNCTION_CLEAN, CLEAN_TIMEOUT_MS);
 }
 
 void CMelkoProtocol::resetBus(char address) {
@@ -253,7 +282,19 @@ void CMelkoProtocol::resetBus(char address) {
     if (!sendRequest(&frame)) {
         failUnreachable();
     }
-    readPackage(&frame, HEADER_SIZE, RESET_TIMEOUT_MS);
+    awaitModuleReply(&frame, address, CMelkoAction::FUNCTION_RESET_BUS, RESET_TIMEOUT_MS);
+}
+
+// A group owes no reply (readPackage waits briefly for one); a module's is
+// awaited by the rule, stale replies dropped.
+void CMelkoProtocol::awaitModuleReply(CMelkoFrame* frame, char address, unsigned char function,
+                                      unsigned long timeoutMs) {
+    const unsigned char target = static_cast<unsigned char>(address);
+    if (target == ALL_FPM || target == CMelkoAction::ADDRESS_ALL_DEVICES) {
+        readPackage(frame, HEADER_SIZE, timeoutMs);
+        return;
+    }
+    awaitReply(ruleFor(address, function), timeoutMs, &m_ignoredReply, false);
 }
 
 void CMelkoProtocol::setProgMode(bool on) {
@@ -270,8 +311,15 @@ void CMelkoProtocol::setProgMode(bool on) {
 }
 
 void CMelkoProtocol::getAllFPM(std::vector<int>* list) {
+    bool found[FPM_COUNT + 1] = {};
+    for (int round = 0; round < LOOKUP_ATTEMPTS; ++round) {
+        for (int number = 1; number <= FPM_COUNT; ++number) {
+            found[number] = found[number] ||
+                            lookupBusForId(static_cast<unsigned char>(FIRST_FPM + number));
+        }
+    }
     for (int number = 1; number <= FPM_COUNT; ++number) {
-        if (lookupBusForId(static_cast<unsigned char>(FIRST_FPM + number))) {
+        if (found[number]) {
             list->push_back(number);
         }
     }
@@ -298,9 +346,13 @@ bool CMelkoProtocol::setMasterFPM(int number) {
 }
 
 void CMelkoProtocol::cleanAllFPM() {
-    std::vector<int> list;
-    getAllFPM(&list);
-    for (int number : list) {
+    std::vector<int> cleaned;
+    cleanAllFPM(&cleaned);
+}
+
+void CMelkoProtocol::cleanAllFPM(std::vector<int>* cleaned) {
+    getAllFPM(cleaned);
+    for (int number : *cleaned) {
         cleanFPM(static_cast<char>(FIRST_FPM + number));
     }
 }
@@ -324,8 +376,12 @@ bool CMelkoProtocol::checkFPMCrc(char address, const char* expected) {
 std::string CMelkoProtocol::checkAllFPMCrc(const char* expected) {
     std::vector<int> list;
     getAllFPM(&list);
+    return checkAllFPMCrc(list, expected);
+}
+
+std::string CMelkoProtocol::checkAllFPMCrc(const std::vector<int>& modules, const char* expected) {
     std::string failed;
-    for (int number : list) {
+    for (int number : modules) {
         if (!checkFPMCrc(static_cast<char>(FIRST_FPM + number), expected)) {
             appendNumber(&failed, number);
         }
@@ -347,20 +403,38 @@ std::string CMelkoProtocol::buildFPMNo(unsigned char address, const std::string&
 void CMelkoProtocol::backupAllFPM() {
     saveMasterAddr2File(static_cast<unsigned char>(m_masterAddress));
     const bool masterMode = m_masterAddress > FIRST_FPM;
-    CTimer timer;
     for (int number : m_fpmList) {
         const unsigned char address = masterMode ? static_cast<unsigned char>(m_masterAddress)
                                                  : static_cast<unsigned char>(FIRST_FPM + number);
-        compDB(static_cast<char>(address));
-        backupTemplates(address);
-        timer.wait(PAUSE_AFTER_TEMPLATES_S, moduleLabel(address) + ": waiting");
-        backupFPMCfg(static_cast<char>(address));
-        backupFPMCrc(static_cast<char>(address));
+        backupModule(address);
         if (masterMode) {
             break;
         }
     }
     log("Backup of the FPMs finished.", 2);
+}
+
+// The CRC the module reports before its templates are read must still be
+// its CRC afterwards: a backup that changed the module, or a module that
+// someone else changed meanwhile, is no backup.
+void CMelkoProtocol::backupModule(unsigned char address) {
+    const char fpm = static_cast<char>(address);
+    compDB(fpm);
+    CMelkoTele before;
+    readModuleValue(fpm, &CMelkoProtocol::getFPMCrc, &before);
+    backupTemplates(address);
+    CTimer timer;
+    timer.wait(PAUSE_AFTER_TEMPLATES_S, moduleLabel(address) + ": waiting");
+    backupFPMCfg(fpm);
+    CMelkoTele after;
+    readModuleValue(fpm, &CMelkoProtocol::getFPMCrc, &after);
+    if (after.getInfoSize() != before.getInfoSize() ||
+        memcmp(after.getInfoBytes(), before.getInfoBytes(),
+               static_cast<size_t>(after.getInfoSize())) != 0) {
+        failRun("FPM " + hexText(address - FIRST_FPM) + " changed during the backup.",
+                EXIT_FPM_CHANGED);
+    }
+    saveFPMCrc2File(numberOf(address), &after);
 }
 
 // Every block is read, then echoed back to the module. When the module
@@ -406,21 +480,29 @@ bool CMelkoProtocol::readBlock(unsigned char address, unsigned long dataAddress,
                                CMelkoTele* reply, int* retried) {
     CMelkoFrame frame;
     CMelkoAction action;
-    CMelkoParser parser;
-    for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
-        *retried += attempt == 1 ? 1 : 0;
+    const ReplyRule rule =
+        ruleFor(static_cast<char>(address), CMelkoAction::FUNCTION_READ_DATA, size, size);
+    char earlier[BLOCK_SIZE];
+    bool haveEarlier = false;
+    int failures = 0;
+    for (int read = 0; failures < MAX_ATTEMPTS; ++read) {
         action.buildReadDataMsg(&frame, static_cast<char>(address), dataAddress, size);
-        if (!sendRequest(&frame, attempt > 0)) {
+        if (!sendRequest(&frame, read > 0)) {
             failUnreachable();
         }
-        if (!readPackage(&frame, HEADER_SIZE, BLOCK_TIMEOUT_MS)) {
-            noteMissingReply(BLOCK_TIMEOUT_MS);
+        if (!awaitReply(rule, BLOCK_TIMEOUT_MS, reply, true)) {
+            *retried += ++failures == 1 ? 1 : 0;
             continue;
         }
-        if (parser.getTele(&frame, reply) == size &&
-            static_cast<unsigned char>(reply->getSource()) == address) {
+        const size_t length = static_cast<size_t>(size);
+        if (haveEarlier && memcmp(earlier, reply->getInfoBytes(), length) == 0) {
             return true;
         }
+        if (haveEarlier) {
+            *retried += ++failures == 1 ? 1 : 0;
+        }
+        memcpy(earlier, reply->getInfoBytes(), length);
+        haveEarlier = true;
     }
     return false;
 }
@@ -441,33 +523,42 @@ bool CMelkoProtocol::echoBlock(unsigned char address, unsigned long dataAddress,
             log("Network unreachable.", 1);
             return true;
         }
-        if (readPackage(&frame, HEADER_SIZE, BLOCK_TIMEOUT_MS)) {
+        if (writeAnswered(&frame, address)) {
             return true;
         }
-        noteMissingReply(BLOCK_TIMEOUT_MS);
     }
     return false;
+}
+
+// A block write to a group needs no reply; a module acknowledges it.
+bool CMelkoProtocol::writeAnswered(CMelkoFrame* frame, unsigned char address) {
+    if (address == ALL_FPM) {
+        return readPackage(frame, HEADER_SIZE, BLOCK_TIMEOUT_MS);
+    }
+    return awaitReply(ruleFor(static_cast<char>(address), CMelkoAction::FUNCTION_WRITE_DATA),
+                      BLOCK_TIMEOUT_MS, &m_ignoredReply, true);
 }
 
 // A backup without a module's configuration or CRC is not complete: the
 // request is repeated like a template block's, and the run fails (keeping
 // the earlier file) when the module never gives it.
 void CMelkoProtocol::backupFPMCfg(char address) {
-    backupModuleValue(address, CFG_SIZE, &CMelkoProtocol::getFPMCfg,
-                      &CMelkoProtocol::saveFPMCfg2File);
+    CMelkoTele reply;
+    readModuleValue(address, &CMelkoProtocol::getFPMCfg, &reply);
+    saveFPMCfg2File(numberOf(static_cast<unsigned char>(address)), &reply);
 }
 
 void CMelkoProtocol::backupFPMCrc(char address) {
-    backupModuleValue(address, 1, &CMelkoProtocol::getFPMCrc, &CMelkoProtocol::saveFPMCrc2File);
+    CMelkoTele reply;
+    readModuleValue(address, &CMelkoProtocol::getFPMCrc, &reply);
+    saveFPMCrc2File(numberOf(static_cast<unsigned char>(address)), &reply);
 }
 
-void CMelkoProtocol::backupModuleValue(char address, int minimum,
-                                       bool (CMelkoProtocol::*request)(char, CMelkoTele*, bool),
-                                       void (CMelkoProtocol::*save)(int, CMelkoTele*)) {
+void CMelkoProtocol::readModuleValue(char address,
+                                     bool (CMelkoProtocol::*request)(char, CMelkoTele*, bool),
+                                     CMelkoTele* reply) {
     for (int attempt = 0; attempt < MAX_ATTEMPTS; ++attempt) {
-        CMelkoTele reply;
-        if ((this->*request)(address, &reply, attempt > 0) && reply.getInfoSize() >= minimum) {
-            (this->*save)(numberOf(static_cast<unsigned char>(address)), &reply);
+        if ((this->*request)(address, reply, attempt > 0)) {
             return;
         }
     }
@@ -552,8 +643,9 @@ void CMelkoProtocol::restoreFPM(int from, int to) {
 void CMelkoProtocol::restoreModule(unsigned char target, const char* templates, unsigned long count,
                                    const char* crc, std::string* wrongCrc) {
     CTimer timer;
+    std::vector<int> cleaned;
     if (target == ALL_FPM) {
-        cleanAllFPM();
+        cleanAllFPM(&cleaned);
         timer.wait(PAUSE_AFTER_CLEAN_ALL_S, moduleLabel(target) + ": cleaning");
     } else {
         cleanFPM(static_cast<char>(target));
@@ -565,7 +657,7 @@ void CMelkoProtocol::restoreModule(unsigned char target, const char* templates, 
         log("FPM configuration not restored.", 2);
     }
     if (target == ALL_FPM) {
-        *wrongCrc = checkAllFPMCrc(crc);
+        *wrongCrc = checkAllFPMCrc(cleaned, crc);
     } else if (!checkFPMCrc(static_cast<char>(target), crc)) {
         appendNumber(wrongCrc, numberOf(target));
     }
@@ -599,7 +691,7 @@ void CMelkoProtocol::restoreTemplates(unsigned char address, const char* data,
         if (!sendRequest(&frame, missing > 0)) {
             failUnreachable();
         }
-        if (readPackage(&frame, HEADER_SIZE, BLOCK_TIMEOUT_MS)) {
+        if (writeAnswered(&frame, address)) {
             missing = 0;
             offset += static_cast<unsigned long>(size);
             size = nextBlockSize(TEMPLATE_START + offset);
@@ -608,7 +700,6 @@ void CMelkoProtocol::restoreTemplates(unsigned char address, const char* data,
             }
             continue;
         }
-        noteMissingReply(BLOCK_TIMEOUT_MS);
         retried += missing == 0 ? 1 : 0;
         if (progress) {
             showTransfer(address, "restore", offset, retried);

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "bus/MelkoTele.h"
+
 #include <string>
 #include <vector>
 
 class CFileManager;
 class CMelkoFrame;
 class CMelkoNetwork;
-class CMelkoTele;
 
 // The tool's view of the finger print modules (FPM 1 to 8, bus address
 // 0xC0 + number): the request/reply exchange, the module operations, and
@@ -54,11 +55,18 @@ public:
     void resetBus(char address);
     void setProgMode(bool on);
 
+    // Every address that did not answer its lookup is asked again, up to
+    // twice, before its module counts as absent: one lost reply on a noisy
+    // bus must not leave a module out.
     void getAllFPM(std::vector<int>* list);
     bool isFPMAvailable(int number);
     bool setMasterFPM(int number);
     void cleanAllFPM();
+    // The same, telling which modules were cleaned.
+    void cleanAllFPM(std::vector<int>* cleaned);
     bool checkFPMCrc(char address, const char* expected);
+    // Checks the modules of the list, the ones a write to all modules reached.
+    std::string checkAllFPMCrc(const std::vector<int>& modules, const char* expected);
     std::string checkAllFPMCrc(const char* expected);
     std::string buildFPMNo(unsigned char address, const std::string& text);
 
@@ -89,15 +97,37 @@ public:
     static void checkFileData(CFileManager* fileManager);
 
 private:
+    // What a reply must be to answer a request: from the module asked, with
+    // the function code that answers the request and an info byte count in
+    // range. Replies carry no request number; anything else on the
+    // connection is a stale reply to an earlier request.
+    struct ReplyRule {
+        unsigned char source;
+        unsigned char function;
+        int minInfo;
+        int maxInfo;
+    };
+    static ReplyRule ruleFor(char address, unsigned char function, int minInfo = 0,
+                             int maxInfo = 0x7FFFFFFF);
+
+    // Reads one reply frame within the time-out.
+    bool receiveReply(CMelkoFrame* frame, unsigned long timeoutMs);
+    // Waits up to the time-out for a reply that fits the rule, dropping
+    // every stale one on the way. A missing reply that the module still
+    // owes (owed) is waited for before the next request.
+    bool awaitReply(const ReplyRule& rule, unsigned long timeoutMs, CMelkoTele* reply, bool owed);
+    // The reply to a clean or a bus reset: optional, and only briefly
+    // awaited, from a group.
+    void awaitModuleReply(CMelkoFrame* frame, char address, unsigned char function,
+                          unsigned long timeoutMs);
     // Sends the request the frame holds, after dropping what an earlier
     // exchange left on the connection. A new request first waits out the
     // replies still owed to earlier ones; a retry of the same request does
     // not, as any reply to it carries what it asks for.
     bool sendRequest(CMelkoFrame* frame, bool retry = false);
-    bool exchange(CMelkoFrame* frame, unsigned long timeoutMs);
-    // A reply that decodes and comes from the address, into reply.
-    bool exchangeFrom(CMelkoFrame* frame, char address, unsigned long timeoutMs, CMelkoTele* reply,
-                      bool retry = false);
+    // The request, then a reply that fits the rule, into reply.
+    bool exchangeFrom(CMelkoFrame* frame, const ReplyRule& rule, unsigned long timeoutMs,
+                      CMelkoTele* reply, bool retry = false);
     // A module may still answer a request after its time-out. Replies carry
     // no request number, so such a late reply would pass for the answer to
     // the next request (the previous template block stored as the next one,
@@ -105,16 +135,21 @@ private:
     // the longest time-out missed, for as many replies as are owed.
     void noteMissingReply(unsigned long timeoutMs);
     void drainLateReplies();
-    // Reads the configuration or the CRC until a reply holds at least
-    // minimum info bytes and saves it; six failures end the run (11).
-    void backupModuleValue(char address, int minimum,
-                           bool (CMelkoProtocol::*request)(char, CMelkoTele*, bool),
-                           void (CMelkoProtocol::*save)(int, CMelkoTele*));
-    // Reads one template block into reply; false after six replies in a
-    // row that were missing or wrong. A block that needed more than one
-    // attempt adds 1 to retried.
+    // Reads the configuration or the CRC into reply; six failures end the
+    // run (11).
+    void readModuleValue(char address,
+                         bool (CMelkoProtocol::*request)(char, CMelkoTele*, bool),
+                         CMelkoTele* reply);
+    // One module: its CRC before and after the templates, which must agree.
+    void backupModule(unsigned char address);
+    // Reads one template block into reply. A block counts as read when two
+    // replies in a row carry the same bytes: a damaged reply that passes the
+    // checksum, or a stale one, never does. False after six replies that were
+    // missing, wrong or disagreed. A block that needed more than two reads
+    // adds 1 to retried.
     bool readBlock(unsigned char address, unsigned long dataAddress, int size, CMelkoTele* reply,
                    int* retried);
+    bool writeAnswered(CMelkoFrame* frame, unsigned char address);
     // Writes a block back; false when six attempts stayed without a reply.
     bool echoBlock(unsigned char address, unsigned long dataAddress, const char* data, int size,
                    int* retried);
@@ -129,4 +164,7 @@ private:
     CFileManager* m_fileManager;
     int m_lateReplies;
     unsigned long m_lateReplyWaitMs;
+    // Takes the replies whose content is not looked at, so that a block
+    // write allocates nothing.
+    CMelkoTele m_ignoredReply;
 };

@@ -202,8 +202,9 @@ TEST_F(E2eBus, FullBackupOfEightModules) {
                                                "Finger print backup finished.", "Reset melko bus..."});
     EXPECT_EQ(busLines, expectedLines);
 
-    // Lookup, programming mode, per module CompDB, every block read and
-    // echoed with the bytes read, configuration, CRC, then the closing phase.
+    // Lookup, programming mode, per module CompDB and CRC, every block read
+    // (twice: repeats are folded here) and echoed with the bytes read,
+    // configuration, CRC again, then the closing phase.
     const auto telegrams = busTelegrams(*sim);
     const auto frames = sim->frames(testsupport::SimProcess::kBusPort);
     ASSERT_FALSE(frames.empty());
@@ -215,10 +216,9 @@ TEST_F(E2eBus, FullBackupOfEightModules) {
     expectedShape.push_back("ff:07");
     for (int number : all) {
         const std::string module = "c" + std::to_string(number);
-        expectedShape.push_back(module + ":71");
+        expectedShape.insert(expectedShape.end(), {module + ":71", module + ":06"});
         for (int block = 0; block < TEMPLATE_BLOCKS; ++block) {
-            expectedShape.push_back(module + ":03");
-            expectedShape.push_back(module + ":04");
+            expectedShape.insert(expectedShape.end(), {module + ":03", module + ":04"});
         }
         expectedShape.insert(expectedShape.end(), {module + ":5e", module + ":06"});
     }
@@ -230,7 +230,7 @@ TEST_F(E2eBus, FullBackupOfEightModules) {
     const auto everyTelegram = busTelegrams(*sim, true);
     EXPECT_EQ(countOf(everyTelegram, 0xFF, 0x07), 3);
     EXPECT_EQ(countOf(everyTelegram, 0xFF, 0x08), 3);
-    size_t index = 8 + 1 + (1 + 2 * TEMPLATE_BLOCKS + 2) + 1; // first read of FPM 2
+    size_t index = 8 + 1 + (2 + 2 * TEMPLATE_BLOCKS + 2) + 2; // first read of FPM 2
     EXPECT_NE(telegrams[index].line.find(" 02 c2 10 03 f0 00 00 10 03 00 80 "), std::string::npos)
         << "stuffed function byte and address: " << telegrams[index].line;
     for (int block = 0; block < TEMPLATE_BLOCKS; ++block, index += 2) {
@@ -241,6 +241,7 @@ TEST_F(E2eBus, FullBackupOfEightModules) {
         ASSERT_EQ(telegrams[index + 1].dataAddress(), 0x30000 + offset);
         ASSERT_EQ(telegrams[index + 1].info.substr(5), fpm2.substr(offset, size)) << "block " << block;
     }
+    EXPECT_EQ(countOf(everyTelegram, 0xC2, 0x03), 2 * TEMPLATE_BLOCKS) << "every block read twice";
     for (int number : all) {
         EXPECT_FALSE(sim->fpmProgMode(number)) << number;
     }

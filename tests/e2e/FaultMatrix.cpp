@@ -101,7 +101,8 @@ double MatrixCase::toolSeconds() const {
         return seconds;
     }
     seconds += PAUSE_AFTER_BUS_CONNECT + 2 * PROG_MODE_TELEGRAMS + GROUP_REPLY_WAIT;
-    const double absent = 8.0 - static_cast<double>(modules().size());
+    // An absent module is asked for three times in every scan.
+    const double absent = 3 * (8.0 - static_cast<double>(modules().size()));
     if (isBackup()) {
         const double saved =
             task == MatrixTask::MasterBackup ? 1 : static_cast<double>(modules().size());
@@ -109,8 +110,8 @@ double MatrixCase::toolSeconds() const {
     }
     // Each restore looks for the modules once; a single-module restore
     // once more for its destination, a restore onto every module also
-    // before the clean and before the CRC check.
-    const double scans = task == MatrixTask::OneToOne ? 2 : toAll() ? 3 : 1;
+    // before the clean (the CRC check takes the modules cleaned).
+    const double scans = task == MatrixTask::OneToOne || toAll() ? 2 : 1;
     seconds += scans * absent * LOOKUP_TIMEOUT;
     if (toAll()) {
         return seconds + PAUSE_AFTER_CLEAN_ALL + PAUSE_AFTER_TEMPLATES +
@@ -139,6 +140,7 @@ std::string documentedMessage(int status) {
         {3, "Wrong password."},
         {7, "Backup file is corrupt."},
         {8, "Could not restore data."},
+        {10, "FPM 1 changed during the backup."},
         {11, "Network unreachable."},
         {12, "Backup file version not compatible."},
         {14, "Communication error."},

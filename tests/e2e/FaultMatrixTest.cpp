@@ -567,7 +567,9 @@ void addControllerCases(std::vector<MatrixCase>* cases) {
 void addBlockCases(std::vector<MatrixCase>* cases, MatrixCase (*make)(const std::string&),
                    const std::string& what, int function, int block, double resendPause) {
     auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
-    const std::string target = std::to_string(function) + ":" + std::to_string(block);
+    // A block is read twice, its bytes confirmed; it is written once.
+    const int request = function == 3 ? 2 * block - 1 : block;
+    const std::string target = std::to_string(function) + ":" + std::to_string(request);
     auto hit = [&target](const std::string& kind, const std::string& arg = "") {
         return busFault(kind + ":" + target + (arg.empty() ? "" : ":" + arg));
     };
@@ -598,16 +600,18 @@ void addBackupBusCases(std::vector<MatrixCase>* cases) {
     add(backup("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
     add(backup("Bus_SlowReplies").sim({"--bus-delay", "2"}).ends(0, R::Bus).waits(10).patient());
     // Every reply comes 20 s late on the tool's clock: no module answers its lookup in time.
-    add(backup("Bus_RepliesBeyondTimeouts").sim({"--bus-delay", "1000"}).ends(15, R::Bus).waits(1));
+    add(backup("Bus_RepliesBeyondTimeouts").sim({"--bus-delay", "1000"}).ends(15, R::Bus).waits(3));
 
-    add(backup("Lookup_NoReply").sim(busFault("noreply:2:1")).ends(15, R::Bus).waits(1));
-    add(backup("Lookup_BadChecksum").sim(busFault("badsum:2:1")).ends(15, R::Bus));
-    add(backup("Lookup_WrongModule").sim(busFault("wrongsrc:2:1")).ends(15, R::Bus));
+    // A module whose lookup reply is lost or spoilt is asked again: no module is left out.
+    add(backup("Lookup_NoReply").sim(busFault("noreply:2:1")).ends(0, R::Bus).waits(1));
+    add(backup("Lookup_NoReplyThreeTimes").sim(busFault("noreply:2:1:17")).ends(15, R::Bus).waits(3));
+    add(backup("Lookup_BadChecksum").sim(busFault("badsum:2:1")).ends(0, R::Bus).waits(1));
+    add(backup("Lookup_WrongModule").sim(busFault("wrongsrc:2:1")).ends(0, R::Bus).waits(1));
     add(backup("Lookup_ShortReply").sim(busFault("count:2:1")).ends(0, R::Bus));
-    add(backup("Lookup_LateBeyondTimeout").sim(busFault("late:2:1:100")).ends(15, R::Bus).waits(1));
+    add(backup("Lookup_LateBeyondTimeout").sim(busFault("late:2:1:100")).ends(0, R::Bus).waits(1));
     add(backup("Lookup_LateWithinTimeout").sim(busFault("late:2:1:10")).ends(0, R::Bus).patient());
-    add(backup("Lookup_Oversized").sim(busFault("oversize:2:1")).ends(15, R::Bus));
-    add(backup("Lookup_NegativeLength").sim(busFault("negative:2:1")).ends(15, R::Bus));
+    add(backup("Lookup_Oversized").sim(busFault("oversize:2:1")).ends(0, R::Bus).waits(1));
+    add(backup("Lookup_NegativeLength").sim(busFault("negative:2:1")).ends(0, R::Bus).waits(1));
     add(backup("Lookup_ConnectionCut").sim(busFault("close:2:1:0")).ends(11, R::BusCut));
     add(backup("Lookup_ConnectionCutInReply").sim(busFault("close:2:1:5")).ends(11, R::BusCut));
     add(backup("Lookup_NoModules").on("none").ends(15, R::Bus));
@@ -617,7 +621,7 @@ void addBackupBusCases(std::vector<MatrixCase>* cases) {
     add(masterBackup("Master_Absent").on("1").ends(17, R::Bus));
     add(masterBackup("Master_LookupNoReply")
             .sim(busFault("noreply:2:2"))
-            .ends(17, R::Bus)
+            .ends(0, R::Bus)
             .waits(1));
     add(masterBackup("ReadBlock1_NoReplySixTimes")
             .sim(busFault("noreply:3:1:6"))
@@ -631,8 +635,9 @@ void addBackupBusCases(std::vector<MatrixCase>* cases) {
             .ends(11, R::BusCut));
 
     add(backup("CompDb_NoReply").sim(busFault("noreply:0x71:1")).ends(11, R::Bus).waits(90));
-    add(backup("CompDb_BadChecksum").sim(busFault("badsum:0x71:1")).ends(0, R::Bus));
-    add(backup("CompDb_WrongModule").sim(busFault("wrongsrc:0x71:1")).ends(0, R::Bus));
+    // Only the module's own CompDB reply counts.
+    add(backup("CompDb_BadChecksum").sim(busFault("badsum:0x71:1")).ends(11, R::Bus).waits(90));
+    add(backup("CompDb_WrongModule").sim(busFault("wrongsrc:0x71:1")).ends(11, R::Bus).waits(90));
     add(backup("CompDb_ShortReply").sim(busFault("count:0x71:1")).ends(0, R::Bus));
     add(backup("CompDb_LateWithinTimeout")
             .sim(busFault("late:0x71:1:500"))
@@ -652,6 +657,17 @@ void addBackupBusCases(std::vector<MatrixCase>* cases) {
     for (int block : {1, 485}) {
         addBlockCases(cases, backup, "EchoBlock", 4, block, 0.7);
     }
+    // No block is echoed or kept before a second read brings the same bytes:
+    // a reply damaged past its checksum, a late one and a copy never pass.
+    add(backup("ReadBlock1_Damaged").sim(busFault("damage:3:1")).ends(0, R::Bus));
+    add(backup("ReadBlock240_Damaged").sim(busFault("damage:3:479")).ends(0, R::Bus));
+    add(backup("ReadBlock485_Damaged").sim(busFault("damage:3:969")).ends(0, R::Bus));
+    add(backup("ReadBlock1_SecondReadDamaged").sim(busFault("damage:3:2")).ends(0, R::Bus));
+    add(backup("ReadBlock2_Late2500ms").sim(busFault("late:3:3:125")).ends(0, R::Bus).waits(4));
+    add(backup("ReadBlock2_Late6500ms").sim(busFault("late:3:3:325")).ends(11, R::Bus).waits(7));
+    add(backup("ReadReplies_SentTwice").sim(busFault("twice:3:1:2")).ends(0, R::Bus).waits(2));
+    // A module whose CRC after the templates is not the one before changed meanwhile.
+    add(backup("ReadCrcAfter_Damaged").sim(busFault("damage:6:2")).ends(10, R::Bus));
 
     add(backup("ReadConfig_LateWithinTimeout")
             .sim(busFault("late:0x5e:1:300"))
@@ -671,8 +687,14 @@ void addBackupBusCases(std::vector<MatrixCase>* cases) {
                 .sim(busFault("noreply:" + target + ":6"))
                 .ends(11, R::Bus)
                 .waits(70));
-        add(backup(value + "_BadChecksum").sim(busFault("badsum:" + target)).ends(0, R::Bus));
-        add(backup(value + "_WrongModule").sim(busFault("wrongsrc:" + target)).ends(0, R::Bus));
+        add(backup(value + "_BadChecksum")
+                .sim(busFault("badsum:" + target))
+                .ends(0, R::Bus)
+                .waits(10));
+        add(backup(value + "_WrongModule")
+                .sim(busFault("wrongsrc:" + target))
+                .ends(0, R::Bus)
+                .waits(10));
         add(backup(value + "_Oversized").sim(busFault("oversize:" + target)).ends(0, R::Bus).waits(20));
         add(backup(value + "_NegativeLength")
                 .sim(busFault("negative:" + target))
@@ -691,7 +713,7 @@ void addBackupBusCases(std::vector<MatrixCase>* cases) {
 
     add(backup("Module2_ReadBlock1_NoReplySixTimes")
             .on("1,2")
-            .sim(busFault("noreply:3:486:6"))
+            .sim(busFault("noreply:3:971:6"))
             .ends(11, R::Bus)
             .waits(6));
     add(backup("Module2_CompDb_NoReply")
@@ -706,7 +728,7 @@ void addBackupBusCases(std::vector<MatrixCase>* cases) {
             .waits(11));
     add(backup("Module8_ReadBlock30_ConnectionCut")
             .on("2,5,8")
-            .sim(busFault("close:3:1000:0"))
+            .sim(busFault("close:3:1999:0"))
             .ends(11, R::BusCut));
 }
 
@@ -733,8 +755,9 @@ void addRestoreBusCases(std::vector<MatrixCase>* cases) {
     add(restore("Lookup_ModuleOnlyOnBus").on("1,2").ends(0, R::Bus));
 
     add(restore("Clean_NoReply").sim(busFault("noreply:0x5a:1")).ends(0, R::Bus).waits(90));
-    add(restore("Clean_BadChecksum").sim(busFault("badsum:0x5a:1")).ends(0, R::Bus));
-    add(restore("Clean_WrongModule").sim(busFault("wrongsrc:0x5a:1")).ends(0, R::Bus));
+    // A clean whose own reply never comes is waited for as long as one that sends none.
+    add(restore("Clean_BadChecksum").sim(busFault("badsum:0x5a:1")).ends(0, R::Bus).waits(90));
+    add(restore("Clean_WrongModule").sim(busFault("wrongsrc:0x5a:1")).ends(0, R::Bus).waits(90));
     add(restore("Clean_Oversized").sim(busFault("oversize:0x5a:1")).ends(0, R::Bus));
     add(restore("Clean_LateWithinTimeout")
             .sim(busFault("late:0x5a:1:500"))
@@ -748,8 +771,14 @@ void addRestoreBusCases(std::vector<MatrixCase>* cases) {
 
     // The module writes the configuration even where its reply is lost.
     add(restore("WriteConfig_NoReply").sim(busFault("noreply:0x60:1")).ends(0, R::Bus).waits(10));
-    add(restore("WriteConfig_BadChecksum").sim(busFault("badsum:0x60:1")).ends(0, R::Bus));
-    add(restore("WriteConfig_WrongModule").sim(busFault("wrongsrc:0x60:1")).ends(0, R::Bus));
+    add(restore("WriteConfig_BadChecksum")
+            .sim(busFault("badsum:0x60:1"))
+            .ends(0, R::Bus)
+            .waits(10));
+    add(restore("WriteConfig_WrongModule")
+            .sim(busFault("wrongsrc:0x60:1"))
+            .ends(0, R::Bus)
+            .waits(10));
     add(restore("WriteConfig_NegativeLength").sim(busFault("negative:0x60:1")).ends(0, R::Bus));
     add(restore("WriteConfig_LateWithinTimeout")
             .sim(busFault("late:0x60:1:100"))
@@ -769,8 +798,16 @@ void addRestoreBusCases(std::vector<MatrixCase>* cases) {
             .ends(9, R::Bus)
             .waits(10)
             .crcOf("1"));
-    add(restore("ReadCrc_BadChecksum").sim(busFault("badsum:6:1")).ends(9, R::Bus).crcOf("1"));
-    add(restore("ReadCrc_WrongModule").sim(busFault("wrongsrc:6:1")).ends(9, R::Bus).crcOf("1"));
+    add(restore("ReadCrc_BadChecksum")
+            .sim(busFault("badsum:6:1"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("1"));
+    add(restore("ReadCrc_WrongModule")
+            .sim(busFault("wrongsrc:6:1"))
+            .ends(9, R::Bus)
+            .waits(10)
+            .crcOf("1"));
     // Four of the five bytes, all equal to the file's: a reply of 1 to 5 bytes passes.
     add(restore("ReadCrc_ShortReply").sim(busFault("count:6:1")).ends(0, R::Bus));
     add(restore("ReadCrc_Oversized").sim(busFault("oversize:6:1")).ends(9, R::Bus).crcOf("1"));
@@ -825,12 +862,12 @@ void addRestoreBusCases(std::vector<MatrixCase>* cases) {
 
     add(oneToOne("Success").ends(0, R::Bus));
     add(oneToOne("Destination_Absent").on("1").ends(18, R::Bus));
-    // Module 2 answers the first lookup, not the one for the destination.
+    // The destination's lookup (the 22nd: the file's scan asks 8 + 6 + 6) is lost once.
     add(oneToOne("Destination_LookupNoReply")
-            .sim(busFault("noreply:2:10"))
-            .ends(18, R::Bus)
+            .sim(busFault("noreply:2:22"))
+            .ends(0, R::Bus)
             .waits(1));
-    add(oneToOne("Destination_ConnectionCut").sim(busFault("close:2:10:0")).ends(11, R::BusCut));
+    add(oneToOne("Destination_ConnectionCut").sim(busFault("close:2:22:0")).ends(11, R::BusCut));
     add(oneToOne("WriteBlock1_NoReplySixTimes")
             .sim(busFault("noreply:4:1:6"))
             .ends(11, R::Bus)
@@ -843,6 +880,9 @@ void addRestoreBusCases(std::vector<MatrixCase>* cases) {
             .crcOf("2"));
 
     add(oneToAll("Success").ends(0, R::Bus));
+    // Module 1's lookup before the clean (the 21st) is lost once: it is still cleaned,
+    // written and checked.
+    add(oneToAll("Clean_LookupNoReply").sim(busFault("noreply:2:21")).ends(0, R::Bus).waits(1));
     add(oneToAll("Module2_ReadCrc_NoReply")
             .sim(busFault("noreply:6:2"))
             .ends(9, R::Bus)
@@ -853,6 +893,10 @@ void addRestoreBusCases(std::vector<MatrixCase>* cases) {
             .ends(11, R::BusCut));
 
     add(masterRestore("Success").ends(0, R::Bus));
+    add(masterRestore("Clean_LookupNoReply")
+            .sim(busFault("noreply:2:22"))
+            .ends(0, R::Bus)
+            .waits(1));
     add(masterRestore("Module1_ReadCrc_NoReply")
             .sim(busFault("noreply:6:1"))
             .ends(9, R::Bus)
