@@ -73,9 +73,10 @@ void CLogger::log(const std::string& text, int level) {
         return;
     }
     CProgress::clear();
-    if (level == 1) {
-        std::cerr << text << std::endl;
-    } else {
-        std::cout << text << std::endl;
-    }
+    std::ostream& stream = level == 1 ? std::cerr : std::cout;
+    stream << text << std::endl;
+    // A line that could not be written (a closed pipe, a lost terminal, a
+    // full disk) is lost alone: a stream left bad would drop every later
+    // line without even trying.
+    stream.clear();
 }
