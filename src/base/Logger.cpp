@@ -19,8 +19,8 @@ namespace {
 // link that another user planted. A new log file is created readable by its
 // owner only. Returns the open descriptor, or -1.
 int openUsableLogFile(const std::string& name) {
-    int fd = openFollowingTrustedLinks(
-        name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
+    int fd = openFollowingTrustedLinks(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC,
+                                       0600);
     if (fd < 0) {
         return -1;
     }

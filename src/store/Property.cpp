@@ -216,7 +216,8 @@ void CProperty::writeFile() {
     if (m_writeFileName.empty()) {
         return;
     }
-    int fd = openFollowingTrustedLinks(m_writeFileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = openFollowingTrustedLinks(m_writeFileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                                       0600);
     if (fd < 0) {
         failOpen();
     }

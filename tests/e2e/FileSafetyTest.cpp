@@ -83,6 +83,10 @@ protected:
         return status.value_or(-1);
     }
 
+    static std::string logRefusal(const std::string& name) {
+        return "Could not user logfile " + name + "\n";
+    }
+
     std::string errors() const { return testsupport::readFile(dir.file("err")); }
     bool earlierFileKept() const { return testsupport::readFile(dir.file("site.bak")) == earlier; }
 };
@@ -228,8 +232,8 @@ TEST_F(E2eFileSafety, LinkPlantedByAnotherUserIsNeverFollowed) {
         {{"-b", "-f", backupLink}, 19, "Could not open backup file.\n"},
         {{"-r", "-f", backupLink}, 19, "Could not open backup file.\n"},
         {{"-b", "-f", rootsLink}, 19, "Could not open backup file.\n"},
-        {{"-b", "-f", dir.file("site.bak"), "-F", logLink}, 16, "Could not user logfile " + logLink + "\n"},
-        {{"-r", "-f", dir.file("site.bak"), "-F", newLogLink}, 16, "Could not user logfile " + newLogLink + "\n"},
+        {{"-b", "-f", dir.file("site.bak"), "-F", logLink}, 16, logRefusal(logLink)},
+        {{"-r", "-f", dir.file("site.bak"), "-F", newLogLink}, 16, logRefusal(newLogLink)},
     };
     for (const Case& c : cases) {
         startTool(c.args);

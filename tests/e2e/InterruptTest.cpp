@@ -87,7 +87,8 @@ protected:
     }
 
     void waitForTheControllerHalfsEnd() {
-        ASSERT_TRUE(waitFor([&] { return hasEvent(sim, testsupport::SimProcess::kDataPort, "close"); }));
+        ASSERT_TRUE(waitFor(
+            [&] { return hasEvent(sim, testsupport::SimProcess::kDataPort, "close"); }));
     }
 
     // What the run left beside the earlier file.
