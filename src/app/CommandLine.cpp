@@ -87,7 +87,7 @@ bool readFirstLine(const char* path, std::string* line) {
 
 CCommandLine::CCommandLine()
     : m_isBackup(false), m_isRestore(false), m_isFPMOnly(false), m_isHelp(false),
-      m_isVersion(false), m_fpmFrom(0), m_fpmTo(0), m_logLevel(1) {}
+      m_isVersion(false), m_isMistyped(false), m_fpmFrom(0), m_fpmTo(0), m_logLevel(1) {}
 
 int CCommandLine::numericalArgument(const char* argument, const char* message) {
     StringChecker checker;
@@ -144,9 +144,14 @@ void CCommandLine::parse(int argc, char** argv) {
             m_logLevel = numericalArgument(optarg, "--verbose has to be numerical [1..4].");
             break;
         default:
-            m_isHelp = true;
+            // getopt has named the unknown option or the missing argument.
+            m_isMistyped = true;
             break;
         }
+    }
+    // A stray word is most likely a mistyped option or a lost argument.
+    if (optind < argc) {
+        m_isMistyped = true;
     }
     m_argumentArea.rewrite();
     const char* passwordFile = getenv(PASSWORD_FILE_VARIABLE);
@@ -157,6 +162,9 @@ void CCommandLine::parse(int argc, char** argv) {
 }
 
 bool CCommandLine::checkParameter() {
+    if (m_isMistyped) {
+        return false;
+    }
     const bool incomplete = m_fileName.empty() || m_ipAddress.empty() || m_password.empty();
     if (m_isBackup) {
         if (m_isRestore || incomplete || !isAddressInRange(m_fpmFrom)) {

@@ -18,6 +18,9 @@ public:
     // process list shows neither it nor its length; without --password it
     // is read from the file that TURSA_PASSWORD_FILE names.
     void parse(int argc, char** argv);
+    // False for a command line that cannot run: an unknown option, an
+    // option without its argument, a word that is no option, or a task
+    // without its file, address or password.
     bool checkParameter();
 
     bool isBackup() const { return m_isBackup; }
@@ -51,6 +54,7 @@ private:
     bool m_isFPMOnly;
     bool m_isHelp;
     bool m_isVersion;
+    bool m_isMistyped;
     int m_fpmFrom;
     int m_fpmTo;
     int m_logLevel;

@@ -115,6 +115,8 @@ int main(int argc, char** argv) {
     forbidCoreFiles();
     // Past a file-size limit a write must fail like on a full disk, not kill the run.
     signal(SIGXFSZ, SIG_IGN);
+    // A reader of the output that went away (`| head -1`) costs lines, not the run.
+    signal(SIGPIPE, SIG_IGN);
     CInterrupt::install();
     CFileManager* fileManager = CFileManager::getInstance();
     CLogger* logger = CLogger::getInstance();

@@ -20,6 +20,11 @@ void onSignal(int number) {
 
 const int SIGNAL_STATUS_BASE = 128;
 
+bool isIgnored(int number) {
+    struct sigaction current = {};
+    return sigaction(number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 } // namespace
 
 void CInterrupt::install() {
@@ -30,6 +35,10 @@ void CInterrupt::install() {
     action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // Under nohup the run is meant to outlive its session.
+    if (!isIgnored(SIGHUP)) {
+        sigaction(SIGHUP, &action, nullptr);
+    }
 }
 
 void CInterrupt::checkpoint() {

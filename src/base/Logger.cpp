@@ -2,6 +2,7 @@
 
 #include "base/ExitCode.h"
 #include "base/Progress.h"
+#include "base/TrustedLink.h"
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -13,12 +14,13 @@ CLogger* CLogger::m_instance = nullptr;
 namespace {
 
 // Only a regular file of the user who runs the tool takes the log: a FIFO
-// would block the run until someone reads it, and another user's file (or a
-// link planted to one) must not be written by a tool that often runs as
-// root. A new log file is created readable by its owner only.
-// Returns the open descriptor, or -1.
+// would block the run until someone reads it, and another user's file must
+// not be written by a tool that often runs as root, nor any file through a
+// link that another user planted. A new log file is created readable by its
+// owner only. Returns the open descriptor, or -1.
 int openUsableLogFile(const std::string& name) {
-    int fd = open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
+    int fd = openFollowingTrustedLinks(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC,
+                                       0600);
     if (fd < 0) {
         return -1;
     }
@@ -73,9 +75,10 @@ void CLogger::log(const std::string& text, int level) {
         return;
     }
     CProgress::clear();
-    if (level == 1) {
-        std::cerr << text << std::endl;
-    } else {
-        std::cout << text << std::endl;
-    }
+    std::ostream& stream = level == 1 ? std::cerr : std::cout;
+    stream << text << std::endl;
+    // A line that could not be written (a closed pipe, a lost terminal, a
+    // full disk) is lost alone: a stream left bad would drop every later
+    // line without even trying.
+    stream.clear();
 }

@@ -45,7 +45,7 @@ void CTimer::waitMillis(unsigned long ms) {
 // clock it can be meaningless).
 void CTimer::wait(unsigned short seconds) {
     sleep(seconds);
-    // Only a signal ends the sleep early, and only SIGINT and SIGTERM are caught.
+    // Only a signal ends the sleep early, and only the interrupting ones are caught.
     CInterrupt::checkpoint();
 }
 

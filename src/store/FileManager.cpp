@@ -2,6 +2,7 @@
 
 #include "base/ExitCode.h"
 #include "base/Logger.h"
+#include "base/TrustedLink.h"
 #include "store/Base64.h"
 #include "store/Property.h"
 
@@ -50,8 +51,9 @@ std::string siblingOf(const std::string& path, const std::string& prefix,
     return directoryOf(path) + "/" + prefix + base + suffix;
 }
 
-// A symbolic link as target is followed, so that the file it names is the
-// one replaced, as writing through the link would.
+// A symbolic link as target (one that mayFollowLinks allows) is followed, so
+// that the file it names is the one replaced, as writing through the link
+// would.
 std::string finalPathOf(const std::string& path) {
     struct stat info;
     if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
@@ -125,7 +127,7 @@ std::string CFileManager::getFileName() const {
 }
 
 bool CFileManager::fileExists(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = openFollowingTrustedLinks(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
@@ -145,6 +147,11 @@ bool CFileManager::pathExists(std::string path) {
         finishBackup(false);
     }
     if (path.empty() || path.back() == '/') {
+        return false;
+    }
+    // Checked on the name given, before the link is resolved to write
+    // beside the file it names.
+    if (!mayFollowLinks(path)) {
         return false;
     }
     std::string finalPath = finalPathOf(path);

@@ -23,6 +23,8 @@ public:
     void setFileName(const std::string& fileName);
     std::string getFileName() const;
 
+    // Both refuse a symbolic link that neither the effective user nor root
+    // owns (see base/TrustedLink.h).
     bool fileExists(const std::string& path);
     bool pathExists(std::string path);
 

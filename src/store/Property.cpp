@@ -2,6 +2,7 @@
 
 #include "base/ExitCode.h"
 #include "base/Logger.h"
+#include "base/TrustedLink.h"
 #include "store/Map.h"
 
 #include <algorithm>
@@ -33,9 +34,10 @@ bool writeAll(int fd, const char* data, size_t size) {
 }
 
 // Only a regular file counts: a directory or a pipe given as the backup file
-// would otherwise fail late or block the run.
+// would otherwise fail late or block the run, and a link another user
+// planted must not hand a root-only file to a restore.
 int openRegularForReading(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = openFollowingTrustedLinks(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return -1;
     }
@@ -214,7 +216,8 @@ void CProperty::writeFile() {
     if (m_writeFileName.empty()) {
         return;
     }
-    int fd = open(m_writeFileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = openFollowingTrustedLinks(m_writeFileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                                       0600);
     if (fd < 0) {
         failOpen();
     }

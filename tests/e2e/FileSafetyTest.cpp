@@ -1,6 +1,7 @@
-// Another user of the backup file's folder swaps a symbolic link in for the
-// run's temporary file while the tool waits 70 s before the bus: the tool,
-// often run as root, must not write through it.
+// The backup and log files against other users of their folders (a link
+// swapped in for the run's temporary file, links planted in advance), full
+// disks and memory limits: the tool, often run as root, must not write
+// through another user's link, nor leave a broken file behind.
 #include "e2e/ToolRun.h"
 #include "support/Loopback.h"
 #include "support/Process.h"
@@ -13,6 +14,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -67,10 +69,22 @@ protected:
         tool.start(argv, e2e::compressedTime(), dir.file("out"), dir.file("err"));
     }
 
+    // Any run against the site, with the tool's arguments after its address
+    // and password.
+    void startTool(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {TURSA_TOOL_BIN, "-i", address, "-p", "pw"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        tool.start(argv, e2e::compressedTime(), dir.file("out"), dir.file("err"));
+    }
+
     int exitStatus() {
         auto status = tool.waitExit(60000);
         EXPECT_TRUE(status.has_value()) << "the tool did not end";
         return status.value_or(-1);
+    }
+
+    static std::string logRefusal(const std::string& name) {
+        return "Could not user logfile " + name + "\n";
     }
 
     std::string errors() const { return testsupport::readFile(dir.file("err")); }
@@ -178,4 +192,59 @@ TEST_F(E2eFileSafety, PartialFileBesideALinkToAnotherFileSystem) {
     EXPECT_EQ(temporaryIn(dir.path(), "link.bak.partial"), "") << "nor here";
     unlink(real.c_str());
     rmdir(shm);
+}
+
+TEST_F(E2eFileSafety, LinkPlantedByAnotherUserIsNeverFollowed) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "only root can hand a link to another user";
+    }
+    // In a sticky folder open to everyone, another user has planted links to
+    // a file only root may read and to a name where root has no file yet;
+    // root's own link there leads on to the other user's.
+    startSite();
+    const std::string secret = dir.file("secret");
+    testsupport::writeFile(secret, "root only\n");
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    const std::string shared = dir.file("shared");
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    const std::string backupLink = shared + "/site.bak";
+    const std::string logLink = shared + "/tool.log";
+    const std::string newLogLink = shared + "/new.log";
+    const std::string rootsLink = shared + "/root.bak";
+    const uid_t nobody = 65534;
+    const std::vector<std::tuple<std::string, std::string, uid_t>> links = {
+        {backupLink, secret, nobody},
+        {logLink, secret, nobody},
+        {newLogLink, dir.file("created"), nobody},
+        {rootsLink, "site.bak", 0},
+    };
+    for (const auto& [link, target, owner] : links) {
+        ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+        ASSERT_EQ(lchown(link.c_str(), owner, owner), 0);
+    }
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {{"-b", "-f", backupLink}, 19, "Could not open backup file.\n"},
+        {{"-r", "-f", backupLink}, 19, "Could not open backup file.\n"},
+        {{"-b", "-f", rootsLink}, 19, "Could not open backup file.\n"},
+        {{"-b", "-f", dir.file("site.bak"), "-F", logLink}, 16, logRefusal(logLink)},
+        {{"-r", "-f", dir.file("site.bak"), "-F", newLogLink}, 16, logRefusal(newLogLink)},
+    };
+    for (const Case& c : cases) {
+        startTool(c.args);
+        EXPECT_EQ(exitStatus(), c.status) << c.args[0] << " " << c.args.back();
+        EXPECT_EQ(errors(), c.error);
+    }
+    EXPECT_EQ(testsupport::readFile(secret), "root only\n");
+    EXPECT_FALSE(e2e::exists(dir.file("created")));
+    EXPECT_TRUE(earlierFileKept());
+    EXPECT_EQ(temporaryIn(dir.path(), "secret"), "") << "no temporary file beside the target";
+    EXPECT_EQ(temporaryIn(shared, "site.bak"), "") << "nor beside the link";
+    EXPECT_FALSE(e2e::exists(backupLink + ".partial"));
+    EXPECT_TRUE(sim.events().empty()) << "nothing reached the controller";
 }

@@ -1,5 +1,5 @@
-// A technician's Ctrl-C (or a SIGTERM) during a real run: the run fails,
-// but cleans up first.
+// A technician's Ctrl-C, a SIGTERM or a lost session during a real run: the
+// run fails, but cleans up first; under nohup it goes on.
 #include "e2e/BackupFile.h"
 #include "e2e/ToolRun.h"
 #include "support/Loopback.h"
@@ -66,42 +66,98 @@ protected:
         ASSERT_FALSE(address.empty());
         ASSERT_TRUE(sim.start(address, {"--fpms", "1", "--password", "pw"}, dir.file("sim")));
         testsupport::writeFile(work.file("site.bak"), earlier);
-        tool.start({TURSA_TOOL_BIN, "-b", "-i", address, "-p", "pw", "-f", work.file("site.bak")},
-                   e2e::compressedTime(), dir.file("out"), dir.file("err"));
     }
 
-    // Status, standard error, and what the run left beside the earlier file.
-    void expectFailedRunKeptTheEarlierFile(int status) {
+    // The shell lines put in front of the tool's own arguments, if any; the
+    // tool takes the shell's process (exec), so its pid and status are the
+    // ones the test sees.
+    void startBackup(const std::string& shellLine = "") {
+        std::vector<std::string> argv = {TURSA_TOOL_BIN, "-b", "-i", address, "-p", "pw", "-f",
+                                         work.file("site.bak")};
+        if (!shellLine.empty()) {
+            argv.insert(argv.begin(), {"/bin/bash", "-c", shellLine, "bash"});
+        }
+        tool.start(argv, e2e::compressedTime(), dir.file("out"), dir.file("err"));
+    }
+
+    int exitStatus() {
         auto ended = tool.waitExit(30000);
-        ASSERT_TRUE(ended.has_value()) << "the tool did not end";
-        EXPECT_EQ(*ended, status);
-        EXPECT_EQ(testsupport::readFile(dir.file("err")),
-                  "Interrupted.\nPartial backup kept in " + work.file("site.bak") + ".partial\n");
+        EXPECT_TRUE(ended.has_value()) << "the tool did not end";
+        return ended.value_or(-1);
+    }
+
+    void waitForTheControllerHalfsEnd() {
+        ASSERT_TRUE(waitFor(
+            [&] { return hasEvent(sim, testsupport::SimProcess::kDataPort, "close"); }));
+    }
+
+    // What the run left beside the earlier file.
+    void expectEarlierFileKept() {
         EXPECT_EQ(testsupport::readFile(work.file("site.bak")), earlier);
         EXPECT_EQ(othersIn(work.path(), {"site.bak", "site.bak.partial"}), std::vector<std::string>{})
             << "no temporary file is left";
         auto partial = e2e::parseBackup(testsupport::readFile(work.file("site.bak.partial")));
         EXPECT_EQ(partial.count("SystemTimeConfig.DataLength"), 1u);
     }
+
+    void expectInterruptedLines() {
+        EXPECT_EQ(testsupport::readFile(dir.file("err")),
+                  "Interrupted.\nPartial backup kept in " + work.file("site.bak") + ".partial\n");
+    }
 };
+
+// Both output streams go into a pipe whose reader leaves after the first
+// line, as in `TursaBackupCmd ... -v 4 2>&1 | head -1`.
+const std::string INTO_A_PIPE_READ_ONCE = " -v 4 > >(head -n 1) 2>&1";
 
 } // namespace
 
 TEST_F(E2eInterrupt, CtrlCDuringThePauseBeforeTheBus) {
-    ASSERT_TRUE(waitFor([&] { return hasEvent(sim, testsupport::SimProcess::kDataPort, "close"); }));
+    startBackup();
+    waitForTheControllerHalfsEnd();
     kill(tool.pid(), SIGINT);
-    expectFailedRunKeptTheEarlierFile(128 + SIGINT);
+    EXPECT_EQ(exitStatus(), 128 + SIGINT);
+    expectInterruptedLines();
+    expectEarlierFileKept();
     EXPECT_FALSE(hasEvent(sim, testsupport::SimProcess::kBusPort, "open"));
 }
 
 TEST_F(E2eInterrupt, TermDuringTheTemplateTransferLeavesTheModulesClean) {
+    startBackup();
     ASSERT_TRUE(waitFor([&] { return sim.frames(testsupport::SimProcess::kBusPort).size() > 100; }));
     kill(tool.pid(), SIGTERM);
-    expectFailedRunKeptTheEarlierFile(128 + SIGTERM);
+    EXPECT_EQ(exitStatus(), 128 + SIGTERM);
+    expectInterruptedLines();
+    expectEarlierFileKept();
     const auto frames = sim.frames(testsupport::SimProcess::kBusPort);
     ASSERT_GE(frames.size(), 4u);
     EXPECT_EQ(frames.back(), "01 01 06 00 02 cf 01 f0 40 03") << "the bus reset comes last";
     EXPECT_NE(frames[frames.size() - 2].find(" 02 ff 08 f0 "), std::string::npos) << "after programming mode off";
     EXPECT_FALSE(sim.fpmProgMode(1));
     EXPECT_TRUE(hasEvent(sim, testsupport::SimProcess::kBusPort, "close"));
+}
+
+// The technician's ssh session drops: the hang-up ends the run like Ctrl-C,
+// while its last lines go nowhere.
+TEST_F(E2eInterrupt, LostSessionEndsTheRunAfterItsCleanUp) {
+    startBackup("exec \"$@\"" + INTO_A_PIPE_READ_ONCE);
+    waitForTheControllerHalfsEnd();
+    kill(tool.pid(), SIGHUP);
+    EXPECT_EQ(exitStatus(), 128 + SIGHUP);
+    expectEarlierFileKept();
+    EXPECT_EQ(e2e::splitLines(testsupport::readFile(dir.file("out"))).size(), 1u);
+}
+
+// Under nohup neither the hang-up nor the output's reader going away may
+// cost the backup.
+TEST_F(E2eInterrupt, RunUnderNohupOutlivesItsSessionAndItsReader) {
+    startBackup("exec nohup \"$@\"" + INTO_A_PIPE_READ_ONCE);
+    waitForTheControllerHalfsEnd();
+    kill(tool.pid(), SIGHUP);
+    EXPECT_EQ(exitStatus(), 0);
+    EXPECT_EQ(e2e::splitLines(testsupport::readFile(dir.file("out"))).size(), 1u);
+    auto backup = e2e::parseBackup(testsupport::readFile(work.file("site.bak")));
+    EXPECT_EQ(e2e::unbase64(backup["FPM1.Data"]), sim.fpmTemplates(1));
+    EXPECT_EQ(e2e::unbase64(backup["FPM1.CRC"]), sim.fpmCrc(1));
+    EXPECT_EQ(othersIn(work.path(), {"site.bak"}), std::vector<std::string>{});
 }
