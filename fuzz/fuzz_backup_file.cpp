@@ -1,6 +1,7 @@
 // Loads a backup file the way a restore does before it touches any device:
 // the module and controller checks, then every value a restore reads, each
 // into a buffer of exactly the size the restore would give it.
+#include "backup/Backup.h"
 #include "base/Logger.h"
 #include "bus/MelkoNetwork.h"
 #include "bus/MelkoProtocol.h"
@@ -124,7 +125,7 @@ void loadLikeRestore(CFileManager* files) {
     // restoreAllFPM and restoreFPM read for each module in the file.
     bool modulesSound = true;
     try {
-        CMelkoProtocol::checkFileData(files);
+        CBackup().checkRestoreFile(true, 0);
     } catch (int code) {
         if (code != 7) {
             abort();

@@ -7,8 +7,11 @@
 #include "controller/DataNetwork.h"
 #include "store/FileManager.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <iostream>
@@ -81,6 +84,7 @@ void runTask(CBackup& backup, CCommandLine& commandLine, CFileManager* fileManag
         if (!fileManager->fileExists(fileName)) {
             failBackupFile();
         }
+        backup.checkRestoreFile(commandLine.isFPMOnly(), commandLine.getFPMFrom());
         if (!commandLine.isFPMOnly()) {
             backup.restoreController(commandLine.getIpAddress(), commandLine.getPassword());
         }
@@ -101,6 +105,21 @@ void tearDown() {
 
 namespace {
 
+// A standard stream that was closed when the tool started would be the
+// first descriptor the tool opens, its backup file: log lines would land
+// in it. /dev/null takes the place.
+void occupyClosedStandardStreams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int filler = open("/dev/null", O_RDWR);
+            if (filler >= 0 && filler != fd) {
+                dup2(filler, fd);
+                close(filler);
+            }
+        }
+    }
+}
+
 // The password is in memory from the first moment: a core file must not
 // carry it away.
 void forbidCoreFiles() {
@@ -112,6 +131,7 @@ void forbidCoreFiles() {
 } // namespace
 
 int main(int argc, char** argv) {
+    occupyClosedStandardStreams();
     forbidCoreFiles();
     // Past a file-size limit a write must fail like on a full disk, not kill the run.
     signal(SIGXFSZ, SIG_IGN);

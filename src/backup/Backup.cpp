@@ -8,6 +8,8 @@
 #include "bus/MelkoProtocol.h"
 #include "controller/DataNetwork.h"
 #include "controller/DataProtocol.h"
+#include "inspect/BackupContent.h"
+#include "inspect/Inspector.h"
 #include "net/Timer.h"
 #include "store/FileManager.h"
 
@@ -74,10 +76,28 @@ void CBackup::backupController(const std::string& ipAddress, std::string passwor
                     });
 }
 
+void CBackup::checkRestoreFile(bool fpmOnly, int fpmFrom) {
+    if (!fpmOnly) {
+        CDataProtocol controller;
+        controller.initialize();
+        controller.checkDataFile();
+        controller.checkDataSizes();
+    }
+    CBackupContent content;
+    content.readModules(CFileManager::getInstance());
+    const CInspector inspector(content, CInspector::Scope::Modules);
+    if (!inspector.isCompleteAndConsistent()) {
+        for (const CInspector::Problem& problem : inspector.problems()) {
+            CLogger::getInstance()->log("Problem: " + problem.text, 2);
+        }
+        failRun("Backup file is corrupt.", EXIT_CORRUPT_FILE);
+    }
+    if (fpmFrom > 0 && !content.modules()[static_cast<size_t>(fpmFrom - 1)].inFile()) {
+        failRun("Unkown source FPM.", EXIT_UNKNOWN_SOURCE_FPM);
+    }
+}
+
 void CBackup::restoreController(const std::string& ipAddress, std::string password) {
-    // Module data that a restore would write wrongly stops the run before
-    // the controller is changed.
-    CMelkoProtocol::checkFileData(CFileManager::getInstance());
     runOnController(ipAddress, std::move(password), "Start controller restore.",
                     "Controller restore finished.",
                     [](CDataProtocol& protocol, unsigned long version) {
@@ -110,11 +130,35 @@ void CBackup::openBus(const std::string& ipAddress, CMelkoProtocol& protocol) {
     timer.wait(PAUSE_AFTER_BUS_CONNECT_S, "Waiting for the bus");
 }
 
-int CBackup::closingPhase(CMelkoProtocol& protocol, int savedCode) {
+// A gateway that dropped the bus connection gets one new one for the
+// closing phase: the modules must not stay in programming mode.
+bool CBackup::reopenLostBus(const std::string& ipAddress) {
+    CMelkoNetwork* bus = CMelkoNetwork::getInstance();
+    bus->discardWaiting(); // notices a connection the gateway has ended
+    if (!bus->isLost()) {
+        return true;
+    }
+    bus->closeConnection();
+    if (!bus->openConnection(ipAddress.c_str(), BUS_PORT, BUS_CONNECT_TIMEOUT_MS)) {
+        return false;
+    }
+    CTimer timer;
+    timer.wait(PAUSE_AFTER_BUS_CONNECT_S, "Waiting for the bus");
+    return true;
+}
+
+int CBackup::closingPhase(CMelkoProtocol& protocol, const std::string& ipAddress, int savedCode) {
     // A signal that arrives here ends the run all the same, but only after
     // the modules have left programming mode: the phase then runs once more.
     for (int pass = 0; pass < 2; ++pass) {
         try {
+            if (!reopenLostBus(ipAddress)) {
+                // The failure that lost the connection has been reported.
+                if (savedCode == 0) {
+                    failRun("Network unreachable.", EXIT_NETWORK_UNREACHABLE);
+                }
+                break;
+            }
             protocol.setProgMode(false);
             CLogger::getInstance()->log("Reset melko bus...", 4);
             protocol.resetBus(static_cast<char>(CMelkoAction::ADDRESS_ALL_FPM));
@@ -130,7 +174,8 @@ int CBackup::closingPhase(CMelkoProtocol& protocol, int savedCode) {
     return savedCode;
 }
 
-void CBackup::runGuarded(CMelkoProtocol& protocol, const std::function<void()>& work) {
+void CBackup::runGuarded(CMelkoProtocol& protocol, const std::string& ipAddress,
+                         const std::function<void()>& work) {
     int savedCode = 0;
     try {
         work();
@@ -140,7 +185,10 @@ void CBackup::runGuarded(CMelkoProtocol& protocol, const std::function<void()>& 
         logMemoryError();
         savedCode = EXIT_OUT_OF_MEMORY;
     }
-    savedCode = closingPhase(protocol, savedCode);
+    if (savedCode != 0) {
+        protocol.reportUnfinishedModules();
+    }
+    savedCode = closingPhase(protocol, ipAddress, savedCode);
     if (savedCode > 0) {
         throw savedCode;
     }
@@ -151,7 +199,7 @@ void CBackup::backupFPM(const std::string& ipAddress, std::string password, bool
     CMelkoProtocol protocol;
     loginPhase(ipAddress, std::move(password), login);
     openBus(ipAddress, protocol);
-    runGuarded(protocol, [&] {
+    runGuarded(protocol, ipAddress, [&] {
         if (!protocol.setMasterFPM(masterFpm)) {
             failRun("No FPM found.", EXIT_NO_FPM);
         }
@@ -164,14 +212,11 @@ void CBackup::backupFPM(const std::string& ipAddress, std::string password, bool
 
 void CBackup::restoreFPM(const std::string& ipAddress, std::string password, bool login,
                          int fpmFrom, int fpmTo) {
-    CMelkoProtocol::checkFileData(CFileManager::getInstance());
     CMelkoProtocol protocol;
     loginPhase(ipAddress, std::move(password), login);
     openBus(ipAddress, protocol);
-    // Outside the guarded work: a restore that cannot switch programming
-    // mode on has changed no module.
-    protocol.setProgMode(true);
-    runGuarded(protocol, [&] {
+    runGuarded(protocol, ipAddress, [&] {
+        protocol.setProgMode(true);
         CLogger::getInstance()->log("Start finger print restore.", 3);
         if (fpmFrom > 0) {
             protocol.restoreFPM(fpmFrom, fpmTo);

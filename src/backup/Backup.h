@@ -17,6 +17,12 @@ public:
     // Returns the version and leaves the connection open; throws 1, 2 or 3.
     unsigned long checkSecurity(const std::string& ipAddress, std::string password);
 
+    // Before a restore sends anything: the controller's keys unless only the
+    // modules are restored, the module keys by the rules of a restorable
+    // file, at least one module (7), and the --fpm-from module in the file
+    // (17).
+    void checkRestoreFile(bool fpmOnly, int fpmFrom);
+
     void backupController(const std::string& ipAddress, std::string password);
     void restoreController(const std::string& ipAddress, std::string password);
 
@@ -34,10 +40,12 @@ private:
     void openBus(const std::string& ipAddress, CMelkoProtocol& protocol);
     // Programming mode off, bus reset, close. A failure here (11) replaces
     // the code saved from the module work.
-    int closingPhase(CMelkoProtocol& protocol, int savedCode);
+    int closingPhase(CMelkoProtocol& protocol, const std::string& ipAddress, int savedCode);
+    bool reopenLostBus(const std::string& ipAddress);
     // Runs the module work; whatever code it ends with, the closing phase
     // follows, and then the code (or the closing phase's own) is thrown.
-    void runGuarded(CMelkoProtocol& protocol, const std::function<void()>& work);
+    void runGuarded(CMelkoProtocol& protocol, const std::string& ipAddress,
+                    const std::function<void()>& work);
     void runOnController(const std::string& ipAddress, std::string password, const char* startText,
                          const char* endText,
                          const std::function<void(CDataProtocol&, unsigned long)>& step);

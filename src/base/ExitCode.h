@@ -17,6 +17,9 @@ enum ExitCode : int {
     EXIT_FPM_CHANGED = 10,
     EXIT_NETWORK_UNREACHABLE = 11,
     EXIT_INCOMPATIBLE_VERSION = 12,
+    // A restore found modules of the file that are not on the bus; it wrote
+    // the others and leaves these alone.
+    EXIT_FPM_NOT_RESTORED = 13,
     EXIT_COMMUNICATION_ERROR = 14,
     EXIT_NO_FPM = 15,
     EXIT_LOG_FILE_UNUSABLE = 16,

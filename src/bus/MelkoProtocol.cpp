@@ -317,6 +317,10 @@ void CMelkoProtocol::getAllFPM(std::vector<int>* list) {
             found[number] = found[number] ||
                             lookupBusForId(static_cast<unsigned char>(FIRST_FPM + number));
         }
+        // Silence on a lost connection says nothing about the modules.
+        if (m_network->isLost()) {
+            failUnreachable();
+        }
     }
     for (int number = 1; number <= FPM_COUNT; ++number) {
         if (found[number]) {
@@ -346,13 +350,9 @@ bool CMelkoProtocol::setMasterFPM(int number) {
 }
 
 void CMelkoProtocol::cleanAllFPM() {
-    std::vector<int> cleaned;
-    cleanAllFPM(&cleaned);
-}
-
-void CMelkoProtocol::cleanAllFPM(std::vector<int>* cleaned) {
-    getAllFPM(cleaned);
-    for (int number : *cleaned) {
+    std::vector<int> list;
+    getAllFPM(&list);
+    for (int number : list) {
         cleanFPM(static_cast<char>(FIRST_FPM + number));
     }
 }
@@ -597,10 +597,17 @@ void CMelkoProtocol::restoreAllFPM() {
     unsigned char master = 0;
     readMasterAddrFromFile(&master);
     std::vector<int> list;
-    generateFPMList(&list, master != 0);
+    std::vector<int> onBus;
+    generateFPMList(&list, master != 0, &onBus);
     const bool masterMode = master > FIRST_FPM;
     std::string wrongCrc;
+    std::string notOnBus;
     for (int number : list) {
+        // A module that is not there is not written: every write would time out.
+        if (!masterMode && !contains(onBus, number)) {
+            appendNumber(&notOnBus, number);
+            continue;
+        }
         std::fill(buffer.begin(), buffer.end(), 0);
         const unsigned long count = readTemplatesFromFile(static_cast<char>(number), buffer.data());
         char crc[CRC_SIZE] = {};
@@ -612,7 +619,7 @@ void CMelkoProtocol::restoreAllFPM() {
             break;
         }
     }
-    finishRestore(wrongCrc);
+    finishRestore(wrongCrc, notOnBus);
 }
 
 void CMelkoProtocol::restoreFPM(int from, int to) {
@@ -643,11 +650,17 @@ void CMelkoProtocol::restoreFPM(int from, int to) {
 void CMelkoProtocol::restoreModule(unsigned char target, const char* templates, unsigned long count,
                                    const char* crc, std::string* wrongCrc) {
     CTimer timer;
+    // A module counts as cleaned from the moment its clean is sent.
     std::vector<int> cleaned;
     if (target == ALL_FPM) {
-        cleanAllFPM(&cleaned);
+        getAllFPM(&cleaned);
+        for (int number : cleaned) {
+            m_cleanedNotRestored.push_back(number);
+            cleanFPM(static_cast<char>(FIRST_FPM + number));
+        }
         timer.wait(PAUSE_AFTER_CLEAN_ALL_S, moduleLabel(target) + ": cleaning");
     } else {
+        m_cleanedNotRestored = {numberOf(target)};
         cleanFPM(static_cast<char>(target));
         timer.wait(PAUSE_AFTER_CLEAN_S, moduleLabel(target) + ": cleaning");
     }
@@ -656,6 +669,7 @@ void CMelkoProtocol::restoreModule(unsigned char target, const char* templates, 
     if (!restoreFPMCfg(static_cast<char>(target))) {
         log("FPM configuration not restored.", 2);
     }
+    m_cleanedNotRestored.clear();
     if (target == ALL_FPM) {
         *wrongCrc = checkAllFPMCrc(cleaned, crc);
     } else if (!checkFPMCrc(static_cast<char>(target), crc)) {
@@ -663,13 +677,25 @@ void CMelkoProtocol::restoreModule(unsigned char target, const char* templates, 
     }
 }
 
-void CMelkoProtocol::finishRestore(const std::string& wrongCrc) {
-    if (wrongCrc.empty()) {
+void CMelkoProtocol::finishRestore(const std::string& wrongCrc, const std::string& notOnBus) {
+    if (wrongCrc.empty() && notOnBus.empty()) {
         log("Restore of the FPM data finished", 2);
         return;
     }
-    log("One ore more FPM has a wrong CRC. [" + wrongCrc + "]", 2);
+    if (!notOnBus.empty()) {
+        log("One or more FPM is not on the bus and was not restored. [" + notOnBus + "]", 1);
+    }
+    if (wrongCrc.empty()) {
+        throw static_cast<int>(EXIT_FPM_NOT_RESTORED);
+    }
+    log("One ore more FPM has a wrong CRC. [" + wrongCrc + "]", 1);
     throw static_cast<int>(EXIT_WRONG_CRC);
+}
+
+void CMelkoProtocol::reportUnfinishedModules() const {
+    for (int number : m_cleanedNotRestored) {
+        log("FPM " + std::to_string(number) + " was cleaned and not restored", 1);
+    }
 }
 
 // The whole template area is written, whatever count the file recorded:
@@ -723,9 +749,13 @@ bool CMelkoProtocol::restoreFPMCfg(char address) {
     return setFPMCfg(address, cfg);
 }
 
-void CMelkoProtocol::generateFPMList(std::vector<int>* list, bool quiet) {
+void CMelkoProtocol::generateFPMList(std::vector<int>* list, bool quiet,
+                                     std::vector<int>* foundOnBus) {
     std::vector<int> onBus;
     getAllFPM(&onBus);
+    if (foundOnBus != nullptr) {
+        *foundOnBus = onBus;
+    }
     for (int number = 1; number <= FPM_COUNT; ++number) {
         const bool busHasIt = contains(onBus, number);
         if (m_fileManager->hasKey(fpmKey(number, "DataLength"))) {
@@ -763,21 +793,4 @@ int CMelkoProtocol::readFPMCrcFromFile(char number, char* buffer) {
 
 void CMelkoProtocol::readMasterAddrFromFile(unsigned char* address) {
     *address = static_cast<unsigned char>(m_fileManager->getDataDWord(MASTER_KEY));
-}
-
-void CMelkoProtocol::checkFileData(CFileManager* fileManager) {
-    for (int number = 1; number <= FPM_COUNT; ++number) {
-        if (!fileManager->hasKey(fpmKey(number, "DataLength"))) {
-            continue;
-        }
-        const long length = fileManager->getDataDWord(fpmKey(number, "DataLength"));
-        unsigned long decoded = 0;
-        if (!fileManager->getDataSize(fpmKey(number, "Data"), &decoded)) {
-            decoded = 0;
-        }
-        if (length < 0 || static_cast<unsigned long>(length) > TEMPLATE_SIZE ||
-            decoded != static_cast<unsigned long>(length)) {
-            failRun("Backup file is corrupt.", EXIT_CORRUPT_FILE);
-        }
-    }
 }

@@ -62,8 +62,6 @@ public:
     bool isFPMAvailable(int number);
     bool setMasterFPM(int number);
     void cleanAllFPM();
-    // The same, telling which modules were cleaned.
-    void cleanAllFPM(std::vector<int>* cleaned);
     bool checkFPMCrc(char address, const char* expected);
     // Checks the modules of the list, the ones a write to all modules reached.
     std::string checkAllFPMCrc(const std::vector<int>& modules, const char* expected);
@@ -85,16 +83,16 @@ public:
     void restoreFPM(int from, int to);
     void restoreTemplates(unsigned char address, const char* data, unsigned long count);
     bool restoreFPMCfg(char address);
-    void generateFPMList(std::vector<int>* list, bool quiet);
+    // onBus, when given, receives the modules the scan found.
+    void generateFPMList(std::vector<int>* list, bool quiet, std::vector<int>* onBus = nullptr);
+    // Logs at level 1 each module that a failed or interrupted restore has
+    // cleaned but not written completely, so that the restore is run again.
+    void reportUnfinishedModules() const;
     unsigned long readTemplatesFromFile(char number, char* buffer);
     int readFPMCfgFromFile(char number, char* buffer);
     int readFPMCrcFromFile(char number, char* buffer);
     void readMasterAddrFromFile(unsigned char* address);
 
-    // Refuses (7) a file whose module templates do not decode to their
-    // DataLength, or hold more than a template area; called before anything
-    // is written to the controller or a module.
-    static void checkFileData(CFileManager* fileManager);
 
 private:
     // What a reply must be to answer a request: from the module asked, with
@@ -155,8 +153,9 @@ private:
                    int* retried);
     void restoreModule(unsigned char target, const char* templates, unsigned long count,
                        const char* crc, std::string* wrongCrc);
-    // Logs the result and throws 9 when a module failed its CRC check.
-    void finishRestore(const std::string& wrongCrc);
+    // Logs the result; throws 9 when a module failed its CRC check, else 13
+    // when a module of the file was not on the bus.
+    void finishRestore(const std::string& wrongCrc, const std::string& notOnBus = std::string());
 
     std::vector<int> m_fpmList;
     int m_masterAddress;
@@ -167,4 +166,6 @@ private:
     // Takes the replies whose content is not looked at, so that a block
     // write allocates nothing.
     CMelkoTele m_ignoredReply;
+    // Cleaned by this restore and not yet written again.
+    std::vector<int> m_cleanedNotRestored;
 };

@@ -47,6 +47,10 @@ void CBackupContent::readAll(CFileManager* files) {
         set.data = readBlock(files, CDataProtocol::dataKey(dataId));
         m_dataSets.push_back(set);
     }
+    readModules(files);
+}
+
+void CBackupContent::readModules(CFileManager* files) {
     m_master = readNumber(files, CMelkoProtocol::MASTER_KEY);
     m_modules.clear();
     for (int number = 1; number <= CMelkoProtocol::FPM_COUNT; ++number) {

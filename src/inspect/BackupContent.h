@@ -47,6 +47,9 @@ public:
     // Reads the file; false when it cannot be read (missing, not a regular
     // file, no permission).
     bool load(const std::string& path);
+    // Reads the module keys (FPM0.MASTER and each module's) from the file the
+    // store already holds, as a restore checks them.
+    void readModules(CFileManager* files);
 
     const std::string& path() const { return m_path; }
     const Number& version() const { return m_version; }

@@ -18,10 +18,12 @@ std::string keyOf(int number, const char* suffix) {
 
 } // namespace
 
-CInspector::CInspector(const CBackupContent& content) : m_content(content) {
-    checkVersion();
-    checkDataSets();
-    checkMaster();
+CInspector::CInspector(const CBackupContent& content, Scope scope) : m_content(content) {
+    if (scope == Scope::Site) {
+        checkVersion();
+        checkDataSets();
+    }
+    checkMaster(scope);
     checkModules();
 }
 
@@ -63,8 +65,11 @@ void CInspector::checkDataSets() {
 
 // A restore writes the master's data to every module, so the master has to
 // be the one module the file holds.
-void CInspector::checkMaster() {
+void CInspector::checkMaster(Scope scope) {
     const Number& master = m_content.master();
+    if (scope == Scope::Modules && (!master.present || (master.valid && master.value == 0))) {
+        return;
+    }
     if (!checkNumber(master, CMelkoProtocol::MASTER_KEY)) {
         return;
     }

@@ -18,7 +18,13 @@ public:
         std::string text;
     };
 
-    explicit CInspector(const CBackupContent& content);
+    // Site: what a full restore needs and a complete backup holds. Modules:
+    // the module keys alone, as a restore checks them before it sends
+    // anything (a file without FPM0.MASTER, or with 0, saved each module on
+    // its own).
+    enum class Scope { Site, Modules };
+
+    explicit CInspector(const CBackupContent& content, Scope scope = Scope::Site);
 
     const std::vector<Problem>& problems() const { return m_problems; }
     bool isCompleteAndConsistent() const { return m_problems.empty(); }
@@ -35,7 +41,7 @@ private:
 
     void checkVersion();
     void checkDataSets();
-    void checkMaster();
+    void checkMaster(Scope scope);
     void checkModules();
     void checkModule(const Module& module);
     void checkLengthAndData(const Number& length, const Block& data, const std::string& lengthKey,

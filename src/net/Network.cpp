@@ -30,7 +30,8 @@ bool isTransient(int error) {
 
 } // namespace
 
-CNetwork::CNetwork() : m_state(STATE_CLOSED), m_replyBounded(false), m_peerClosed(false) {}
+CNetwork::CNetwork()
+    : m_state(STATE_CLOSED), m_replyBounded(false), m_peerClosed(false), m_sendFailed(false) {}
 
 void CNetwork::boundReply(unsigned long limitMs) {
     m_replyDeadline.startTimeoutTimer(limitMs);
@@ -45,6 +46,7 @@ bool CNetwork::initialize() {
 bool CNetwork::createSocket() {
     m_socket.close();
     m_peerClosed = false;
+    m_sendFailed = false;
     int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (descriptor == -1) {
         return false;
@@ -149,6 +151,7 @@ int CNetwork::sendBytes(const char* buffer, int length, unsigned long timeoutMs,
             continue;
         }
         if (last == -1 && !isTransient(errno)) {
+            m_sendFailed = true;
             return -1;
         }
         if (!waitLeft(&timer, &timing, timeoutMs, POLLOUT)) {

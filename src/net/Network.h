@@ -21,6 +21,9 @@ public:
     bool openConnection(const char* ipAddress, unsigned int port, unsigned long timeoutMs);
     bool closeConnection();
     int getState() const { return m_state; }
+    // Whether the connection is lost: not open, ended by the peer, or a send
+    // failed for good.
+    bool isLost() const { return m_state != STATE_CONNECTED || m_peerClosed || m_sendFailed; }
 
     // At most length bytes from one successful read; 0 at end of stream;
     // -1 on time-out, when not connected or on a read error.
@@ -66,4 +69,5 @@ private:
     // Set when the peer ended the stream: every later send fails at once,
     // where the kernel would still take the bytes of the first one.
     bool m_peerClosed;
+    bool m_sendFailed;
 };

@@ -68,7 +68,7 @@ void appendBounded(std::string* line, const char* begin, const char* end, size_t
 
 CProperty::CProperty(const std::string& fileName)
     : m_map(new CMyMap()), m_fileName(fileName), m_writeFileName(fileName), m_writeDescriptor(-1),
-      m_writeFailureReported(false), m_changed(false) {}
+      m_writeFailureReported(false), m_changed(false), m_loaded(false) {}
 
 CProperty::~CProperty() {
     try {
@@ -87,21 +87,21 @@ void CProperty::setProperty(std::string key, std::string value) {
 }
 
 bool CProperty::getProperty(const std::string& key, std::string* value) {
-    if (isEmpty()) {
+    if (!m_loaded && isEmpty()) {
         readFile();
     }
     return m_map->getValueByKey(key, value);
 }
 
 const std::string* CProperty::findProperty(const std::string& key) {
-    if (isEmpty()) {
+    if (!m_loaded && isEmpty()) {
         readFile();
     }
     return m_map->findValue(key);
 }
 
 bool CProperty::keyExists(const std::string& key) {
-    if (isEmpty() && !readFile()) {
+    if (!m_loaded && isEmpty() && !readFile()) {
         return false;
     }
     return m_map->keyExists(key);
@@ -121,7 +121,7 @@ void CProperty::store() {
 // file, which starts empty, so the old backup's entries never leak into the
 // new one.
 bool CProperty::readFile() {
-    if (m_fileName.empty() || m_writeFileName.empty() || m_writeDescriptor >= 0) {
+    if (m_loaded || m_fileName.empty() || m_writeFileName.empty() || m_writeDescriptor >= 0) {
         return false;
     }
     int fd = openRegularForReading(m_writeFileName);
@@ -144,6 +144,7 @@ bool CProperty::readFile() {
         }
         failOpen();
     }
+    m_loaded = true;
     return true;
 }
 

@@ -65,4 +65,7 @@ private:
     int m_writeDescriptor;
     bool m_writeFailureReported;
     bool m_changed;
+    // The file is read once: a file replaced or emptied after a restore
+    // checked it is never read again.
+    bool m_loaded;
 };

@@ -48,6 +48,9 @@ MatrixCase matrixCase(std::string name, MatrixTask task) {
         task == MatrixTask::OneToAll || task == MatrixTask::MasterRestore) {
         c.fpms = "1,2";
     }
+    if (task == MatrixTask::OneToOne) {
+        c.fileFpms = "1,2"; // the destination's configuration comes from its own key
+    }
     return c;
 }
 
@@ -61,11 +64,10 @@ std::vector<int> MatrixCase::modules() const {
 }
 
 std::vector<int> MatrixCase::fileModules() const {
-    if (task == MatrixTask::OneToOne) {
-        return {1, 2}; // the destination's configuration comes from its own key
-    }
-    return task == MatrixTask::Restore || task == MatrixTask::FpmOnly ? numbersOf(fileFpms)
-                                                                      : std::vector<int>{1};
+    return task == MatrixTask::Restore || task == MatrixTask::FpmOnly ||
+                   task == MatrixTask::OneToOne
+               ? numbersOf(fileFpms)
+               : std::vector<int>{1};
 }
 
 std::vector<std::string> MatrixCase::taskArgs() const {
@@ -140,9 +142,11 @@ std::string documentedMessage(int status) {
         {3, "Wrong password."},
         {7, "Backup file is corrupt."},
         {8, "Could not restore data."},
+        {9, "One ore more FPM has a wrong CRC. ["},
         {10, "FPM 1 changed during the backup."},
         {11, "Network unreachable."},
         {12, "Backup file version not compatible."},
+        {13, "One or more FPM is not on the bus and was not restored. ["},
         {14, "Communication error."},
         {15, "No FPM found."},
         {17, "Unkown source FPM."},

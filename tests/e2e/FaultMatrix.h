@@ -29,7 +29,7 @@ enum class MatrixReach {
     Login,        // the login check of --fpm-only fails: orderly logout, no bus
     NoBus,        // controller half done and logged out; the bus gateway refuses
     Bus,          // the bus was opened: the closing phase must follow
-    BusCut,       // the gateway cut the bus connection: nothing more can go out
+    BusCut,       // the gateway cut the bus connection: the closing phase on a new one
 };
 
 struct MatrixCase {
@@ -43,7 +43,10 @@ struct MatrixCase {
     double faultSeconds = 0; // tool-clock seconds the fault may add
     int speedup = 20;
     int fileVersion = 107;      // Global.Version a successful backup writes
-    std::string wrongCrc;       // the list a status of 9 names
+    std::string wrongCrc;       // the list a status of 9 (or 13) names
+    std::string unfinished;     // modules a failed restore names as cleaned, not restored
+    // A restore's file with these keys set to other values ("" drops the key).
+    std::vector<std::pair<std::string, std::string>> fileEdits;
     bool controllerCut = false; // the controller closed the data connection itself
 
     // Builder steps for the table.
@@ -80,6 +83,14 @@ struct MatrixCase {
         wrongCrc = std::move(list);
         return *this;
     }
+    MatrixCase& fileKey(std::string key, std::string value) {
+        fileEdits.emplace_back(std::move(key), std::move(value));
+        return *this;
+    }
+    MatrixCase& cleanedNotRestored(std::string list) {
+        unfinished = std::move(list);
+        return *this;
+    }
     // The controller closes the data connection itself: no close request
     // can reach it.
     MatrixCase& controllerGone() {
@@ -109,8 +120,8 @@ struct MatrixCase {
 
 MatrixCase matrixCase(std::string name, MatrixTask task);
 
-// The error line the tool documents for an exit status ("" for 0 and 9,
-// whose report goes to standard output).
+// The error line the tool documents for an exit status ("" for 0; for 9
+// and 13 the line without the list of modules it ends with).
 std::string documentedMessage(int status);
 
 // Readable case names in test output.

@@ -161,3 +161,42 @@ TEST_F(E2eInterrupt, RunUnderNohupOutlivesItsSessionAndItsReader) {
     EXPECT_EQ(e2e::unbase64(backup["FPM1.CRC"]), sim.fpmCrc(1));
     EXPECT_EQ(othersIn(work.path(), {"site.bak"}), std::vector<std::string>{});
 }
+
+// A restore interrupted while it writes a module's templates names the
+// module it left blank; one interrupted while it switches programming mode
+// on still switches it off again.
+TEST_F(E2eInterrupt, InterruptedRestoreNamesTheModuleItCleaned) {
+    const std::map<std::string, std::string> sets = {{"UserManagerConfig", "u"},
+                                                     {"ConfigManager", "c"},
+                                                     {"DayLightConfig", "d"},
+                                                     {"SystemTimeConfig", "s"}};
+    const e2e::Module module{sim.fpmTemplates(1), sim.fpmConfig(1), sim.fpmCrc(1)};
+    testsupport::writeFile(work.file("site.bak"),
+                           e2e::expectedBackup(107, sets, 0xC0, {{1, module}}));
+    struct Case {
+        int signal;
+        std::string frame; // sent once this many bus frames are logged
+        size_t frames;
+        std::string lines;
+    };
+    for (const Case& c : {Case{SIGTERM, " 02 c1 04 f0 ", 200, "FPM 1 was cleaned and not restored\n"},
+                          Case{SIGINT, " 02 ff 07 f0 ", 1, ""}}) {
+        const size_t before = sim.frames(testsupport::SimProcess::kBusPort).size();
+        tool.start({TURSA_TOOL_BIN, "-r", "-o", "-i", address, "-p", "pw", "-f",
+                    work.file("site.bak")},
+                   e2e::compressedTime(), dir.file("out"), dir.file("err"));
+        ASSERT_TRUE(waitFor([&] {
+            const auto frames = sim.frames(testsupport::SimProcess::kBusPort);
+            return std::count_if(frames.begin() + static_cast<long>(before), frames.end(),
+                                 [&](const std::string& f) {
+                                     return f.find(c.frame) != std::string::npos;
+                                 }) >= static_cast<long>(c.frames);
+        }));
+        kill(tool.pid(), c.signal);
+        EXPECT_EQ(exitStatus(), 128 + c.signal);
+        EXPECT_EQ(testsupport::readFile(dir.file("err")), "Interrupted.\n" + c.lines);
+        const auto frames = sim.frames(testsupport::SimProcess::kBusPort);
+        EXPECT_EQ(frames.back(), "01 01 06 00 02 cf 01 f0 40 03") << "the bus reset comes last";
+        EXPECT_FALSE(sim.fpmProgMode(1));
+    }
+}

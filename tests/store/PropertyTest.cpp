@@ -22,6 +22,14 @@ TEST(StoreProperty, OddLinesExactBytesWriteErrorAndLargeFile) {
     EXPECT_EQ(readFile(path),
               "Key=second\na=b=c\npad=YQ==\n\x80k=v\nnul\0key=v\0x\nlast=line\nadded=1\n\n"s);
 
+    // The file is read once: an empty file replaced later is not read again.
+    const std::string empty = dir.file("empty.txt");
+    writeFile(empty, "");
+    CProperty once(empty);
+    EXPECT_FALSE(once.keyExists("Key"));
+    writeFile(empty, "Key=later\n");
+    EXPECT_FALSE(once.keyExists("Key"));
+
     storetest::ErrorCapture errors;
     CProperty full("/dev/full"); // a full disk must not pass as written
     full.setProperty("a", "1");
