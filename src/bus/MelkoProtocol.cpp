@@ -172,6 +172,10 @@ bool CMelkoProtocol::awaitReply(const ReplyRule& rule, unsigned long timeoutMs, 
         // Stale: the answer to an earlier request, perhaps one still owed.
         m_lateReplies = std::max(0, m_lateReplies - 1);
     }
+    // No reply can come over a lost connection: that is no silent module.
+    if (m_network->isLost()) {
+        failUnreachable();
+    }
     if (owed) {
         noteMissingReply(timeoutMs);
     }
@@ -316,10 +320,6 @@ void CMelkoProtocol::getAllFPM(std::vector<int>* list) {
         for (int number = 1; number <= FPM_COUNT; ++number) {
             found[number] = found[number] ||
                             lookupBusForId(static_cast<unsigned char>(FIRST_FPM + number));
-        }
-        // Silence on a lost connection says nothing about the modules.
-        if (m_network->isLost()) {
-            failUnreachable();
         }
     }
     for (int number = 1; number <= FPM_COUNT; ++number) {

@@ -26,6 +26,9 @@ const int TEMPLATE_BLOCKS = 485;
 const double START_ALLOWANCE = 5;
 const double TRANSFER_ALLOWANCE = 2;
 
+
+} // namespace
+
 std::vector<int> numbersOf(const std::string& list) {
     std::vector<int> numbers;
     if (list == "none") {
@@ -37,8 +40,6 @@ std::vector<int> numbersOf(const std::string& list) {
     }
     return numbers;
 }
-
-} // namespace
 
 MatrixCase matrixCase(std::string name, MatrixTask task) {
     MatrixCase c;

@@ -118,6 +118,9 @@ struct MatrixCase {
     double wallSecondsBound() const;
 };
 
+// The numbers of a list such as "1,2" ("none" and "" are empty).
+std::vector<int> numbersOf(const std::string& list);
+
 MatrixCase matrixCase(std::string name, MatrixTask task);
 
 // The error line the tool documents for an exit status ("" for 0; for 9
