@@ -148,6 +148,7 @@ bool controllerDataBent(const std::string& eventsLog) {
             (line.find("hostile corrupt") != std::string::npos ||
              line.find("hostile garbage") != std::string::npos ||
              line.find("hostile extra") != std::string::npos ||
+             line.find("hostile source") != std::string::npos ||
              line.find("hostile length") != std::string::npos)) {
             return true;
         }

@@ -8,8 +8,25 @@
 
 namespace testsupport {
 
+// A port the simulator of an earlier test on this address has just let go
+// can still be taken for a moment: such a start is tried again.
 bool SimProcess::start(const std::string& address, const std::vector<std::string>& extraArgs,
                        const std::string& stateDir) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (startOnce(address, extraArgs, stateDir)) {
+            return true;
+        }
+        if (readFile(stateDir + "/sim.stderr").find("Address already in use") ==
+            std::string::npos) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    return false;
+}
+
+bool SimProcess::startOnce(const std::string& address, const std::vector<std::string>& extraArgs,
+                           const std::string& stateDir) {
     m_stateDir = stateDir;
     const std::string ready = stateDir + "/ready";
     ::mkdir(stateDir.c_str(), 0700); // may exist already: a simulator restarted on it

@@ -55,6 +55,9 @@ public:
     Process& process() { return m_process; }
 
 private:
+    bool startOnce(const std::string& address, const std::vector<std::string>& extraArgs,
+                   const std::string& stateDir);
+
     std::string fpmFile(int n, const char* suffix) const {
         return readFile(m_stateDir + "/fpm" + std::to_string(n) + suffix);
     }
