@@ -374,7 +374,8 @@ TEST_F(SimBus, FaultsBendTheRepliesButRequestsAreCarriedOut) {
                   {"--bus-fault", "noreply:2:1:3", "--bus-fault", "badsum:0x02:4", "--bus-fault",
                    "wrongsrc:2:5", "--bus-fault", "count:3:1", "--bus-fault", "oversize:2:6",
                    "--bus-fault", "negative:2:7", "--bus-fault", "late:2:8:300", "--bus-fault",
-                   "noreply:4:1", "--bus-fault", "close:2:9:5"},
+                   "noreply:4:1", "--bus-fault", "close:2:9:5", "--bus-fault", "damage:0x5e:2",
+                   "--bus-fault", "twice:0x5e:1:100"},
                   dir.path()))
         << sim.stderrText();
     Link link(address);
@@ -428,6 +429,20 @@ TEST_F(SimBus, FaultsBendTheRepliesButRequestsAreCarriedOut) {
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->func, 0x03) << "the unanswered write came back";
     EXPECT_EQ(answer->info, "\xAB\xCD") << "the unanswered write was stored";
+
+    sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(link.request(0xC1, 0x5E)); // the reply, and again 100 ms later
+    const std::string configWire = link.replyWire();
+    EXPECT_EQ(link.replyWire(), configWire) << "the copy";
+    // The simulator's clock counts whole milliseconds.
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(99));
+    const auto config = decode(configWire);
+    ASSERT_TRUE(config);
+    ASSERT_TRUE(link.request(0xC1, 0x5E)); // damaged with a right checksum, once
+    answer = link.reply();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->info.size(), config->info.size());
+    EXPECT_NE(answer->info, config->info);
 
     ASSERT_TRUE(link.request(0xC1, 0x02, identify)); // 9th: 5 bytes, then the end
     bool ended = false;
