@@ -187,6 +187,7 @@ void BusService::handleFrame(const BusFrame& frame, std::vector<Reply>* replies)
     Mischief mischief;
     std::string bytes;
     if (fault != nullptr && answered) {
+        m_state->logEvent(kPort, fault->describe());
         bytes = BusFrame::wrap(faultyTelegram(*fault, &answer));
         mischief = fault->mischief(kLengthField);
     } else if (fault == nullptr && m_hostile != nullptr) {

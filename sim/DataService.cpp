@@ -86,6 +86,7 @@ void DataService::handleRequest(const Frame& request, std::vector<Reply>* replie
     const LengthField field = lengthFieldOf(bytes);
     Mischief mischief;
     if (fault != nullptr) {
+        m_state->logEvent(kPort, fault->describe());
         if (fault->kind == Fault::Kind::Garbage) {
             bytes[2] = static_cast<char>(static_cast<unsigned char>(bytes[2]) + 1); // the data id
         }

@@ -132,7 +132,7 @@ bool Fault::parse(Port port, const std::string& text, Fault* fault, std::string*
         return false;
     }
     *fault = Fault{port, info->kind, static_cast<unsigned char>(which), fault->count,
-                   info->defaultArg};
+                   info->defaultArg, parts[0] + ":" + parts[1] + ":" + parts[2]};
     if (parts.size() == 4 && !TextParsing::decimal(parts[3], 0xFFFFFFFFUL, &fault->arg)) {
         *error = what + " has a bad argument";
         return false;

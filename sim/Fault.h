@@ -35,6 +35,7 @@ struct Fault {
     unsigned char which = 0; // the frame type or function code
     unsigned long count = 1; // the N
     unsigned long arg = 0;   // requests left unanswered, milliseconds, byte count or error id
+    std::string name;        // KIND:TYPE:N or KIND:FUNC:N as given
 
     // Whether the fault hits the n-th request of its type or function
     // (noreply:FUNC:N:K covers the K requests from the N-th on, twice every
@@ -45,6 +46,9 @@ struct Fault {
     // content (error, garbage, badsum, wrongsrc, count, damage) is the
     // service's part, as only the service knows the reply's layout.
     Mischief mischief(LengthField field) const;
+
+    // How events.log records it when it fires: "fault KIND:TYPE:N".
+    std::string describe() const { return "fault " + name; }
 
     static bool parse(Port port, const std::string& text, Fault* fault, std::string* error);
 };

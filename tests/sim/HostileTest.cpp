@@ -1,8 +1,9 @@
 // The simulator's reply bending in the process: the hostile peer's choices
 // hang only on the seed, the port and the request; each mischief bends the
-// bytes as it says; a fault bends the reply to the request it hits; and
-// the events log names exactly the replies the hostile peer did not send
-// at once and intact, which the soak's time bound relies on.
+// bytes as it says; a fault bends the reply to the request it hits and is
+// named in the events log; and the events log names exactly the replies
+// the hostile peer did not send at once and intact, which the soak's time
+// bound relies on.
 #include "BusFrame.h"
 #include "BusService.h"
 #include "BusTelegram.h"
@@ -18,6 +19,7 @@
 #include <functional>
 #include <iomanip>
 #include <map>
+#include <regex>
 #include <sys/stat.h>
 #include <sstream>
 
@@ -237,7 +239,7 @@ TEST(ReplyBender, EachHostileKindBendsTheBytesAsItSays) {
 // Each fault hits the first version request (7) or restore of DayLightConfig
 // (1), which is then sent again on the same connection; every reply comes
 // 5 ms late by --delay.
-TEST(FaultedServices, ADataFaultBendsTheReplyItHits) {
+TEST(FaultedServices, ADataFaultBendsTheReplyItHitsAndIsLoggedOnce) {
     const std::string version = "\x01\x07\x00"s;
     const std::string restore = "\x01\x01\x02\x01\x00\x00\x00\x7f"s;
     struct Case {
@@ -274,6 +276,12 @@ TEST(FaultedServices, ADataFaultBendsTheReplyItHits) {
         service.bytesReceived(c.request.data(), c.request.size(), &next);
         EXPECT_EQ(shown(bent), c.bent) << c.fault;
         EXPECT_EQ(shown(next), c.next) << c.fault;
+        const std::string log = testsupport::readFile(dir.file(c.fault) + "/events.log");
+        // KIND:TYPE:N as given, without the ARG.
+        const std::string named =
+            std::regex_replace(c.fault, std::regex("^(\\w+:\\w+:\\w+).*"), " 11574 fault $1\n");
+        EXPECT_NE(log.find(named), std::string::npos) << c.fault;
+        EXPECT_EQ(log.find(named), log.rfind(named)) << c.fault << ": logged twice";
     }
 }
 

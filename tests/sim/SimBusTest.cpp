@@ -452,6 +452,19 @@ TEST_F(SimBus, FaultsBendTheRepliesButRequestsAreCarriedOut) {
     Link again(address);
     ASSERT_TRUE(again.request(0xC1, 0x02, identify)); // 10th: as usual
     EXPECT_EQ(again.replyWire(), "\x02\xF0\x02\xC1\x01\x4C\x03"s);
+
+    // Each reply a fault bent, as the fault was given; the absent module's
+    // lookup had none to bend.
+    std::vector<std::string> named;
+    for (const testsupport::SimEvent& event : sim.events()) {
+        if (event.what.rfind("fault ", 0) == 0 && event.port == SimProcess::kBusPort) {
+            named.push_back(event.what.substr(6));
+        }
+    }
+    EXPECT_EQ(named, (std::vector<std::string>{"noreply:2:1", "noreply:2:1", "badsum:0x02:4",
+                                               "wrongsrc:2:5", "count:3:1", "oversize:2:6",
+                                               "negative:2:7", "late:2:8", "noreply:4:1",
+                                               "twice:0x5e:1", "damage:0x5e:2", "close:2:9"}));
 }
 
 TEST_F(SimBus, EventsLogConnectionsOnTheSimulatorsClock) {
