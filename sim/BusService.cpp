@@ -199,7 +199,7 @@ void BusService::handleFrame(const BusFrame& frame, std::vector<Reply>* replies)
     }
     m_muted = mischief.mutes;
     Prng* prng = m_hostile != nullptr ? m_hostile->prng() : nullptr;
-    for (Reply& reply : ReplyBender(prng).bend(mischief, bytes, kLengthField)) {
+    for (Reply& reply : ReplyBender(prng).bend(mischief, std::move(bytes), kLengthField)) {
         reply.delayMs += m_options.busDelayMs;
         replies->push_back(std::move(reply));
     }
