@@ -2,15 +2,12 @@
 
 #include "ReplyBender.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace sim {
 
 namespace {
 
-const size_t kOversizeLength = 600;
-const unsigned char kNegativeBit = 0x80;
 const size_t kMaxMadeUpInfo = 8;
 // The frame's 16-bit data length behind its start and type bytes.
 const LengthField kLengthField{2, 2};
@@ -95,9 +92,38 @@ void damageInfo(std::string* info) {
     (*info)[second] = static_cast<char>((*info)[second] - 0x21);
 }
 
+// The answer's telegram as the fault has it: from another module with its
+// info bytes inverted, one info byte short, damaged, or with a wrong
+// checksum. Every other fault bends the reply frame on its way out.
+std::string faultyTelegram(const Fault& fault, BusTelegram* answer) {
+    switch (fault.kind) {
+    case Fault::Kind::WrongSource:
+        answer->source = otherModuleAddress(answer->source);
+        for (char& byte : answer->info) {
+            byte = static_cast<char>(~byte);
+        }
+        break;
+    case Fault::Kind::Count:
+        if (!answer->info.empty()) { // an answer without info bytes stays as it is
+            answer->info.pop_back();
+        }
+        break;
+    case Fault::Kind::Damage:
+        damageInfo(&answer->info);
+        break;
+    default:
+        break;
+    }
+    std::string telegram = answer->encode();
+    if (fault.kind == Fault::Kind::BadSum) {
+        spoilChecksum(&telegram);
+    }
+    return telegram;
+}
+
 } // namespace
 
-BusService::BusService(const Options& options, ModuleBus* bus, BusFaultPlan* faults,
+BusService::BusService(const Options& options, ModuleBus* bus, FaultPlan* faults,
                        HostilePlan* hostile, StateDir* state)
     : m_options(options), m_bus(bus), m_faults(faults), m_hostile(hostile), m_state(state) {}
 
@@ -147,59 +173,53 @@ void BusService::handleFrame(const BusFrame& frame, std::vector<Reply>* replies)
                      frame.data.size());
         return;
     }
-    const BusFault* fault = m_faults->countRequest(request.function);
+    const Fault* fault = m_faults->countRequest(Fault::Port::Bus, request.function);
     BusTelegram answer;
     const bool answered = m_bus->handle(request, &answer);
-    if (m_muted && m_hostile != nullptr) {
-        m_state->logEvent(kPort, Mischief{Mischief::Kind::Mute, 0, 0}.describe());
-    }
     if (m_muted) {
+        if (m_hostile != nullptr) {
+            m_state->logEvent(kPort, Mischief::of(Mischief::Kind::Mute).describe());
+        }
         return;
     }
-    if (fault == nullptr && m_hostile != nullptr) {
-        answerHostile(frame.wire, request, answered ? &answer : nullptr, replies);
-        return;
+    // A fault given for the request bends the reply; else the hostile
+    // peer, if played, may.
+    Mischief mischief;
+    std::string bytes;
+    if (fault != nullptr && answered) {
+        m_state->logEvent(kPort, fault->describe());
+        bytes = BusFrame::wrap(faultyTelegram(*fault, &answer));
+        mischief = fault->mischief(kLengthField);
+    } else if (fault == nullptr && m_hostile != nullptr) {
+        mischief = drawMischief(frame.wire, request, answered ? &answer : nullptr, &bytes);
+    } else if (answered) {
+        bytes = BusFrame::wrap(answer.encode());
+    } else {
+        return; // nothing answers, and a fault bends only a reply that there is
     }
-    if (!answered) {
-        return;
-    }
-    Reply reply;
-    reply.delayMs = m_options.busDelayMs;
-    if (fault == nullptr) {
-        reply.bytes = BusFrame::wrap(answer.encode());
-    } else if (!applyFault(*fault, &answer, &reply)) {
-        return;
-    }
-    replies->push_back(reply);
-    if (fault != nullptr && fault->kind == BusFault::Kind::Twice) {
-        // The copy waits behind the reply, like every later reply.
-        reply.delayMs = fault->arg;
-        replies->push_back(reply);
+    m_muted = mischief.mutes;
+    Prng* prng = m_hostile != nullptr ? m_hostile->prng() : nullptr;
+    for (Reply& reply : ReplyBender(prng).bend(mischief, std::move(bytes), kLengthField)) {
+        reply.delayMs += m_options.busDelayMs;
+        replies->push_back(std::move(reply));
     }
 }
 
-void BusService::answerHostile(const std::string& wire, const BusTelegram& request,
-                               BusTelegram* answer, std::vector<Reply>* replies) {
+Mischief BusService::drawMischief(const std::string& wire, const BusTelegram& request,
+                                  BusTelegram* answer, std::string* bytes) {
     Mischief mischief = m_hostile->next(wire, trafficOf(request), clientTimeoutMs(request));
-    std::string bytes;
     if (answer == nullptr) {
-        bytes = madeUpAnswer(request, &mischief);
+        *bytes = madeUpAnswer(request, &mischief);
     } else {
         if (mischief.kind == Mischief::Kind::Source) {
             answer->source = anotherSource(answer->source, m_hostile->prng());
         }
-        bytes = BusFrame::wrap(answer->encode());
+        *bytes = BusFrame::wrap(answer->encode());
     }
     if (mischief.kind != Mischief::Kind::None) {
         m_state->logEvent(kPort, mischief.describe());
     }
-    if (mischief.kind == Mischief::Kind::Mute || mischief.kind == Mischief::Kind::Close) {
-        m_muted = true;
-    }
-    for (Reply& reply : ReplyBender(m_hostile->prng()).bend(mischief, bytes, kLengthField)) {
-        reply.delayMs += m_options.busDelayMs;
-        replies->push_back(std::move(reply));
-    }
+    return mischief;
 }
 
 // Where nothing would answer, the peer stays silent (and says so in the
@@ -223,56 +243,9 @@ std::string BusService::madeUpAnswer(const BusTelegram& request, Mischief* misch
         mischief->kind = Mischief::Kind::Garbage;
         return std::string();
     default:
-        *mischief = Mischief{Mischief::Kind::Silence, 0, 0};
+        *mischief = Mischief::of(Mischief::Kind::Silence);
         return std::string();
     }
-}
-
-bool BusService::applyFault(const BusFault& fault, BusTelegram* answer, Reply* reply) {
-    switch (fault.kind) {
-    case BusFault::Kind::NoReply:
-        return false;
-    case BusFault::Kind::WrongSource:
-        // Another module answers, with bytes of its own.
-        answer->source = otherModuleAddress(answer->source);
-        for (char& byte : answer->info) {
-            byte = static_cast<char>(~byte);
-        }
-        break;
-    case BusFault::Kind::Count:
-        if (!answer->info.empty()) { // an answer without info bytes stays as it is
-            answer->info.pop_back();
-        }
-        break;
-    case BusFault::Kind::Damage:
-        damageInfo(&answer->info);
-        break;
-    default:
-        break;
-    }
-    std::string telegram = answer->encode();
-    if (fault.kind == BusFault::Kind::BadSum) {
-        spoilChecksum(&telegram);
-    } else if (fault.kind == BusFault::Kind::Oversize) {
-        telegram.resize(std::max(telegram.size(), kOversizeLength), '\0');
-    }
-    reply->bytes = BusFrame::wrap(telegram);
-    switch (fault.kind) {
-    case BusFault::Kind::Late:
-        reply->delayMs += fault.arg;
-        break;
-    case BusFault::Kind::Negative:
-        reply->bytes[3] = static_cast<char>(reply->bytes[3] | kNegativeBit);
-        break;
-    case BusFault::Kind::Close:
-        reply->bytes.resize(std::min<size_t>(reply->bytes.size(), fault.arg));
-        reply->closeAfterwards = true;
-        m_muted = true;
-        break;
-    default:
-        break;
-    }
-    return true;
 }
 
 } // namespace sim

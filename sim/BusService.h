@@ -1,7 +1,7 @@
 #pragma once
 
-#include "BusFaultPlan.h"
 #include "BusFrameReader.h"
+#include "FaultPlan.h"
 #include "HostilePlan.h"
 #include "ModuleBus.h"
 #include "Options.h"
@@ -18,7 +18,7 @@ public:
     static const uint16_t kPort = 11575;
 
     // hostile is null unless the simulator plays a hostile peer.
-    BusService(const Options& options, ModuleBus* bus, BusFaultPlan* faults, HostilePlan* hostile,
+    BusService(const Options& options, ModuleBus* bus, FaultPlan* faults, HostilePlan* hostile,
                StateDir* state);
 
     uint16_t port() const override { return kPort; }
@@ -29,21 +29,18 @@ public:
 private:
     void handleFrame(const BusFrame& frame, std::vector<Reply>* replies);
 
-    // Bends the answer by the fault and wraps it into the reply frame;
-    // returns false when no reply is to be sent.
-    bool applyFault(const BusFault& fault, BusTelegram* answer, Reply* reply);
-
-    // Sends the answer (null: no module answers) to the request (wire: as
-    // received) as the hostile peer has it.
-    void answerHostile(const std::string& wire, const BusTelegram& request, BusTelegram* answer,
-                       std::vector<Reply>* replies);
+    // The hostile peer's mischief for the reply to the request (wire: as
+    // received) and the reply frame it bends: the answer (null: no module
+    // answers) or one made up.
+    Mischief drawMischief(const std::string& wire, const BusTelegram& request,
+                          BusTelegram* answer, std::string* bytes);
     // What the hostile peer sends where no module answers: a made-up reply
     // from the addressed module (or any), random bytes, or nothing.
     std::string madeUpAnswer(const BusTelegram& request, Mischief* mischief);
 
     const Options& m_options;
     ModuleBus* m_bus;
-    BusFaultPlan* m_faults;
+    FaultPlan* m_faults;
     HostilePlan* m_hostile;
     StateDir* m_state;
     BusFrameReader m_reader;

@@ -2,7 +2,6 @@
 
 #include "ReplyBender.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace sim {
@@ -32,6 +31,12 @@ const unsigned char kUnknownRequestError = 1;
 // close request, 120 s for anything else.
 unsigned long clientTimeoutMs(unsigned char requestType) {
     return requestType == kCloseRequest ? 1000 : 120000;
+}
+
+// A reply's 32-bit length behind its type and data id, where it has one.
+LengthField lengthFieldOf(const std::string& reply) {
+    const bool headerOnly = Frame::isHeaderOnly(static_cast<unsigned char>(reply[1]));
+    return LengthField{Frame::kShortHeader, headerOnly ? 0 : Frame::kLongHeader - Frame::kShortHeader};
 }
 
 } // namespace
@@ -65,39 +70,36 @@ bool DataService::bytesReceived(const char* bytes, size_t length, std::vector<Re
         if (!m_muted) {
             handleRequest(frame, replies);
         } else if (m_hostile != nullptr) {
-            m_state->logEvent(kPort, Mischief{Mischief::Kind::Mute, 0, 0}.describe());
+            m_state->logEvent(kPort, Mischief::of(Mischief::Kind::Mute).describe());
         }
     }
 }
 
+// A fault given for the request bends the reply; else the hostile peer,
+// if played, may.
 void DataService::handleRequest(const Frame& request, std::vector<Reply>* replies) {
-    const Fault* fault = m_faults->countRequest(request.type);
-    Reply reply;
-    reply.delayMs = m_options.delayMs;
+    const Fault* fault = m_faults->countRequest(Fault::Port::Data, request.type);
     // An error response stands for a refused request, so the request is not carried out.
-    if (fault != nullptr && fault->kind == Fault::Kind::Error) {
-        reply.bytes = Frame::errorResponse(static_cast<unsigned char>(fault->arg));
-    } else {
-        reply.bytes = answer(request);
-    }
-    if (fault == nullptr && m_hostile != nullptr) {
-        answerHostile(request, reply.bytes, replies);
-        return;
-    }
-    if (fault != nullptr && !applyFault(*fault, &reply)) {
-        return;
-    }
-    if (fault != nullptr && fault->kind == Fault::Kind::Trickle) {
-        // One byte at a time, each fault.arg milliseconds after the one before.
-        for (size_t i = 0; i < reply.bytes.size(); ++i) {
-            Reply piece;
-            piece.bytes = reply.bytes.substr(i, 1);
-            piece.delayMs = reply.delayMs + fault->arg * (i + 1);
-            replies->push_back(piece);
+    std::string bytes = fault != nullptr && fault->kind == Fault::Kind::Error
+                            ? Frame::errorResponse(static_cast<unsigned char>(fault->arg))
+                            : answer(request);
+    const LengthField field = lengthFieldOf(bytes);
+    Mischief mischief;
+    if (fault != nullptr) {
+        m_state->logEvent(kPort, fault->describe());
+        if (fault->kind == Fault::Kind::Garbage) {
+            bytes[2] = static_cast<char>(static_cast<unsigned char>(bytes[2]) + 1); // the data id
         }
-        return;
+        mischief = fault->mischief(field);
+    } else if (m_hostile != nullptr) {
+        mischief = drawMischief(request, &bytes);
     }
-    replies->push_back(reply);
+    m_muted = mischief.mutes;
+    Prng* prng = m_hostile != nullptr ? m_hostile->prng() : nullptr;
+    for (Reply& reply : ReplyBender(prng).bend(mischief, std::move(bytes), field)) {
+        reply.delayMs += m_options.delayMs;
+        replies->push_back(std::move(reply));
+    }
 }
 
 std::string DataService::answer(const Frame& request) {
@@ -144,63 +146,18 @@ std::string DataService::answerPassword(const Frame& request) const {
     return Frame::encode(kPasswordReply, accepted ? 1 : 0);
 }
 
-bool DataService::applyFault(const Fault& fault, Reply* reply) {
-    std::string& bytes = reply->bytes;
-    size_t headerSize = Frame::headerSize(static_cast<unsigned char>(bytes[1]));
-    switch (fault.kind) {
-    case Fault::Kind::NoReply:
-        return false;
-    case Fault::Kind::Late:
-        reply->delayMs += fault.arg;
-        return true;
-    case Fault::Kind::Truncate:
-        bytes.resize(std::min(bytes.size(), headerSize + fault.arg));
-        m_muted = true;
-        return true;
-    case Fault::Kind::Error:
-        return true; // the error response was built in place of the answer
-    case Fault::Kind::Close:
-        bytes.resize(std::min<size_t>(bytes.size(), fault.arg));
-        reply->closeAfterwards = true;
-        m_muted = true;
-        return true;
-    case Fault::Kind::Garbage:
-        bytes[2] = static_cast<char>(static_cast<unsigned char>(bytes[2]) + 1);
-        return true;
-    case Fault::Kind::Trickle:
-        return true; // cut into pieces by the caller
-    }
-    return true;
-}
-
-void DataService::answerHostile(const Frame& request, std::string answer,
-                                std::vector<Reply>* replies) {
+Mischief DataService::drawMischief(const Frame& request, std::string* answer) {
     Mischief mischief =
         m_hostile->next(request.wire, HostilePlan::Traffic::Step, clientTimeoutMs(request.type));
-    if (mischief.kind == Mischief::Kind::None) {
-        replies->push_back(Reply{std::move(answer), m_options.delayMs, false});
-        return;
+    if (mischief.kind != Mischief::Kind::None) {
+        m_state->logEvent(kPort, mischief.describe());
     }
-    m_state->logEvent(kPort, mischief.describe());
-    if (mischief.kind == Mischief::Kind::Mute || mischief.kind == Mischief::Kind::Close) {
-        m_muted = true;
-    } else if (mischief.kind == Mischief::Kind::Source) {
-        changeSource(&answer);
+    if (mischief.kind == Mischief::Kind::Source) {
+        Prng* prng = m_hostile->prng();
+        char& byte = (*answer)[prng->chance(500000) ? 1 : 2]; // the type or the data id
+        byte = static_cast<char>(byte ^ prng->between(1, 255));
     }
-    LengthField length;
-    if (!Frame::isHeaderOnly(static_cast<unsigned char>(answer[1]))) {
-        length = LengthField{Frame::kShortHeader, Frame::kLongHeader - Frame::kShortHeader};
-    }
-    for (Reply& reply : ReplyBender(m_hostile->prng()).bend(mischief, std::move(answer), length)) {
-        reply.delayMs += m_options.delayMs;
-        replies->push_back(std::move(reply));
-    }
-}
-
-void DataService::changeSource(std::string* answer) {
-    Prng* prng = m_hostile->prng();
-    char& byte = (*answer)[prng->chance(500000) ? 1 : 2]; // the type or the data id
-    byte = static_cast<char>(byte ^ prng->between(1, 255));
+    return mischief;
 }
 
 bool DataService::dumpDataSet(int id) {

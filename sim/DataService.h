@@ -35,13 +35,9 @@ private:
     std::string answerPassword(const Frame& request) const;
     bool dumpDataSet(int id);
 
-    // Bends a reply by the fault; returns false when no reply is to be sent.
-    bool applyFault(const Fault& fault, Reply* reply);
-
-    // Sends the answer as the hostile peer has it.
-    void answerHostile(const Frame& request, std::string answer, std::vector<Reply>* replies);
-    // The answer's type or data id made another.
-    void changeSource(std::string* answer);
+    // The hostile peer's mischief for the reply to the request, the
+    // answer's type or data id made another where it comes from elsewhere.
+    Mischief drawMischief(const Frame& request, std::string* answer);
 
     const Options& m_options;
     DataSets* m_dataSets;

@@ -2,10 +2,10 @@
 
 namespace sim {
 
-const Fault* FaultPlan::countRequest(unsigned char type) {
-    unsigned long count = ++m_counts[type];
+const Fault* FaultPlan::countRequest(Fault::Port port, unsigned char which) {
+    const unsigned long count = ++m_counts[port == Fault::Port::Bus][which];
     for (const Fault& fault : m_faults) {
-        if (fault.type == type && fault.count == count) {
+        if (fault.port == port && fault.which == which && fault.hits(count)) {
             return &fault;
         }
     }

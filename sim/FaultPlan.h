@@ -8,18 +8,19 @@
 namespace sim {
 
 // The faults given on the command line and how many requests of each frame
-// type the simulator has seen so far, across connections.
+// type (data port) and each function code (bus) the simulator has seen so
+// far, across connections.
 class FaultPlan {
 public:
-    void add(const Fault& fault) { m_faults.push_back(fault); }
+    explicit FaultPlan(std::vector<Fault> faults) : m_faults(std::move(faults)) {}
 
-    // Counts one more request of this type; returns the fault meant for it
-    // (the first one given when several match) or nullptr.
-    const Fault* countRequest(unsigned char type);
+    // Counts one more request of this type or function on the port; returns
+    // the fault meant for it (the first one given when several match) or nullptr.
+    const Fault* countRequest(Fault::Port port, unsigned char which);
 
 private:
     std::vector<Fault> m_faults;
-    std::array<unsigned long, 256> m_counts{};
+    std::array<std::array<unsigned long, 256>, 2> m_counts{}; // by port, then type or function
 };
 
 } // namespace sim

@@ -72,6 +72,7 @@ Mischief HostilePlan::next(const std::string& request, Traffic traffic,
     if (mischief.kind == Kind::None) {
         return mischief;
     }
+    mischief.mutes = mischief.kind == Kind::Mute || mischief.kind == Kind::Close;
     mischief.delayMs = onOwnClock(drawDelay(mischief.kind, clientTimeoutMs));
     if (mischief.kind == Kind::Trickle) {
         mischief.spanMs =

@@ -82,6 +82,15 @@ bool isLoopback(const std::string& address) {
     return (ntohl(parsed.s_addr) >> 24) == 127;
 }
 
+bool addFault(Fault::Port port, const std::string& text, Options* options, std::string* error) {
+    Fault fault;
+    if (!Fault::parse(port, text, &fault, error)) {
+        return false;
+    }
+    options->faults.push_back(fault);
+    return true;
+}
+
 using ValueHandler = std::function<bool(Options*, const std::string&, std::string*)>;
 
 // Reports a bad value in one common wording.
@@ -176,12 +185,7 @@ const std::map<std::string, ValueHandler>& valueOptions() {
          }},
         {"--fault",
          [](Options* o, const std::string& v, std::string* e) {
-             Fault fault;
-             if (!Fault::parse(v, &fault, e)) {
-                 return false;
-             }
-             o->faults.push_back(fault);
-             return true;
+             return addFault(Fault::Port::Data, v, o, e);
          }},
         {"--fpms",
          [](Options* o, const std::string& v, std::string* e) {
@@ -211,12 +215,7 @@ const std::map<std::string, ValueHandler>& valueOptions() {
          }},
         {"--bus-fault",
          [](Options* o, const std::string& v, std::string* e) {
-             BusFault fault;
-             if (!BusFault::parse(v, &fault, e)) {
-                 return false;
-             }
-             o->busFaults.push_back(fault);
-             return true;
+             return addFault(Fault::Port::Bus, v, o, e);
          }},
         {"--hostile",
          [](Options* o, const std::string& v, std::string* e) {
@@ -379,6 +378,9 @@ const char* Options::usage() {
            "                            sent again MS milliseconds (default 50) after it\n"
            "      close:FUNC:N:K        only the first K bytes of the reply frame, then the\n"
            "                            connection is closed\n"
+           "  events.log names each reply a fault bends: fault KIND:TYPE:N or\n"
+           "  fault KIND:FUNC:N, as given without ARG (a request that nothing answers\n"
+           "  has no reply to bend)\n"
            "\n"
            "A hostile peer on both ports:\n"
            "  --hostile SEED            most replies as they should be; the others late\n"

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "BusFault.h"
 #include "DataSets.h"
 #include "Fault.h"
 
@@ -28,14 +27,13 @@ struct Options {
     unsigned long delayMs = 0;
     bool refuse = false;
     RestoreAck restoreAck = RestoreAck::Type2;
-    std::vector<Fault> faults;
+    std::vector<Fault> faults; // --fault and --bus-fault, in the order given
     // The bus behind port 11575.
     std::vector<int> fpms{1, 2, 3};        // numbers of the modules present, ascending
     bool blankFpms = false;                // template areas start as all 0xFF
     std::map<int, std::string> fpmConfigs; // module number -> its 5 configuration bytes
     bool refuseBus = false;
     unsigned long busDelayMs = 0;
-    std::vector<BusFault> busFaults;
     // A hostile peer on both ports, its choices drawn from hostileSeed.
     bool hostile = false;
     uint64_t hostileSeed = 0;

@@ -55,10 +55,7 @@ int Simulator::run() {
     if (!prepareDataSets(&dataSets)) {
         return 1;
     }
-    FaultPlan faults;
-    for (const Fault& fault : m_options.faults) {
-        faults.add(fault);
-    }
+    FaultPlan faults(m_options.faults);
     std::unique_ptr<HostilePlan> dataHostile = hostilePlan(DataService::kPort);
     DataService dataService(m_options, &dataSets, &faults, dataHostile.get(), &state);
     if (!dataService.dumpAllDataSets()) {
@@ -68,12 +65,8 @@ int Simulator::run() {
     if (!bus.writeAllFiles()) {
         return 1;
     }
-    BusFaultPlan busFaults;
-    for (const BusFault& fault : m_options.busFaults) {
-        busFaults.add(fault);
-    }
     std::unique_ptr<HostilePlan> busHostile = hostilePlan(BusService::kPort);
-    BusService busService(m_options, &bus, &busFaults, busHostile.get(), &state);
+    BusService busService(m_options, &bus, &faults, busHostile.get(), &state);
     int64_t deadlineMs = Clock::nowMs() + static_cast<int64_t>(m_options.lifetimeSeconds) * 1000;
     Server server(stopSignal.fd(), deadlineMs, &state);
     if (!m_options.refuse && !server.listen(m_options.address, &dataService, &error)) {

@@ -374,7 +374,8 @@ TEST_F(SimBus, FaultsBendTheRepliesButRequestsAreCarriedOut) {
                   {"--bus-fault", "noreply:2:1:3", "--bus-fault", "badsum:0x02:4", "--bus-fault",
                    "wrongsrc:2:5", "--bus-fault", "count:3:1", "--bus-fault", "oversize:2:6",
                    "--bus-fault", "negative:2:7", "--bus-fault", "late:2:8:300", "--bus-fault",
-                   "noreply:4:1", "--bus-fault", "close:2:9:5"},
+                   "noreply:4:1", "--bus-fault", "close:2:9:5", "--bus-fault", "damage:0x5e:2",
+                   "--bus-fault", "twice:0x5e:1:100"},
                   dir.path()))
         << sim.stderrText();
     Link link(address);
@@ -419,7 +420,8 @@ TEST_F(SimBus, FaultsBendTheRepliesButRequestsAreCarriedOut) {
     auto sent = std::chrono::steady_clock::now();
     ASSERT_TRUE(link.request(0xC1, 0x02, identify)); // 8th: 300 ms late
     ASSERT_TRUE(link.reply());
-    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(300));
+    // The simulator's clock counts whole milliseconds.
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(299));
 
     ASSERT_TRUE(link.request(0xFF, 0x07));
     ASSERT_TRUE(link.request(0xC1, 0x04, addressed(kArea, 2) + "\xAB\xCD"));
@@ -429,6 +431,19 @@ TEST_F(SimBus, FaultsBendTheRepliesButRequestsAreCarriedOut) {
     EXPECT_EQ(answer->func, 0x03) << "the unanswered write came back";
     EXPECT_EQ(answer->info, "\xAB\xCD") << "the unanswered write was stored";
 
+    sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(link.request(0xC1, 0x5E)); // the reply, and again 100 ms later
+    const std::string configWire = link.replyWire();
+    EXPECT_EQ(link.replyWire(), configWire) << "the copy";
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(99));
+    const auto config = decode(configWire);
+    ASSERT_TRUE(config);
+    ASSERT_TRUE(link.request(0xC1, 0x5E)); // damaged with a right checksum, once
+    answer = link.reply();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->info.size(), config->info.size());
+    EXPECT_NE(answer->info, config->info);
+
     ASSERT_TRUE(link.request(0xC1, 0x02, identify)); // 9th: 5 bytes, then the end
     bool ended = false;
     EXPECT_EQ(link.receive(100, 2000, &ended), "\x01\x01\x07\x00\x02"s);
@@ -437,6 +452,19 @@ TEST_F(SimBus, FaultsBendTheRepliesButRequestsAreCarriedOut) {
     Link again(address);
     ASSERT_TRUE(again.request(0xC1, 0x02, identify)); // 10th: as usual
     EXPECT_EQ(again.replyWire(), "\x02\xF0\x02\xC1\x01\x4C\x03"s);
+
+    // Each reply a fault bent, as the fault was given; the absent module's
+    // lookup had none to bend.
+    std::vector<std::string> named;
+    for (const testsupport::SimEvent& event : sim.events()) {
+        if (event.what.rfind("fault ", 0) == 0 && event.port == SimProcess::kBusPort) {
+            named.push_back(event.what.substr(6));
+        }
+    }
+    EXPECT_EQ(named, (std::vector<std::string>{"noreply:2:1", "noreply:2:1", "badsum:0x02:4",
+                                               "wrongsrc:2:5", "count:3:1", "oversize:2:6",
+                                               "negative:2:7", "late:2:8", "noreply:4:1",
+                                               "twice:0x5e:1", "damage:0x5e:2", "close:2:9"}));
 }
 
 TEST_F(SimBus, EventsLogConnectionsOnTheSimulatorsClock) {
