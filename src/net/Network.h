@@ -7,7 +7,9 @@
 
 // One TCP client connection on a non-blocking socket. Every operation is
 // bounded by a time-out in milliseconds and waits in poll(), never by
-// spinning. Failures are reported by the results only (false, -1).
+// spinning. Failures are reported by the results (false, -1); a signal that
+// ends the run is thrown from any wait as its exit status (see
+// CInterrupt::checkpoint).
 class CNetwork {
 public:
     // Connection states.

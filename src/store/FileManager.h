@@ -31,6 +31,10 @@ public:
     bool hasKey(const std::string& key);
     bool checkFile(const std::vector<std::string>& keys);
 
+    // Both return true once the entry is held, false before a file name is
+    // set. A number reaches the disk with the next block or at the end of
+    // the run; a block is stored at once (a failure is logged, and the
+    // entry stays for the next store). Running out of memory throws.
     bool writeData(std::string key, long value);
     bool writeData(std::string key, const char* data, unsigned long length);
     bool getData(const std::string& key, char* buffer, int maxBytes);
