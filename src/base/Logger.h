@@ -14,6 +14,9 @@ public:
     static void Destroy();
 
     virtual ~CLogger();
+    // The one instance; it puts the standard streams' buffers back once.
+    CLogger(const CLogger&) = delete;
+    CLogger& operator=(const CLogger&) = delete;
 
     void setLevel(int level) { m_level = level; }
     int getLevel() const { return m_level; }

@@ -18,6 +18,10 @@ public:
     static constexpr int STATE_CLOSED = 2;
 
     CNetwork();
+    // Owns its socket; the controller and the bus connection are one
+    // instance each.
+    CNetwork(const CNetwork&) = delete;
+    CNetwork& operator=(const CNetwork&) = delete;
 
     bool initialize();
     bool openConnection(const char* ipAddress, unsigned int port, unsigned long timeoutMs);

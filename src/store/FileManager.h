@@ -19,6 +19,9 @@ public:
     static void Destroy();
 
     virtual ~CFileManager();
+    // The one instance, owning its property and the run's temporary file.
+    CFileManager(const CFileManager&) = delete;
+    CFileManager& operator=(const CFileManager&) = delete;
 
     void setFileName(const std::string& fileName);
     std::string getFileName() const;
