@@ -1,19 +1,12 @@
 // The command line: the input split at NUL bytes is the argument list.
 //
-// CCommandLine::parse ends the process with exit(255) on a rejected
-// argument. The target is linked with -Wl,--wrap=exit, so every call to
-// exit reaches __wrap_exit: while parse runs, it records the status and
-// longjmps back to the target; at any other time (libFuzzer's own exits)
-// it calls the real exit. The frames it leaves hold no resources: the
-// rejected call logs its message before calling exit, and the locals of
-// parse and its helpers are stateless string checkers. Unlike running each
-// input in a child process, this keeps the coverage in the fuzzer's process
-// and costs nothing per input.
+// CCommandLine::parse throws 255 on a rejected argument, and only main ends
+// the process: a call to exit from parse would stop the fuzzer, which
+// libFuzzer reports as a crash ("fuzz target exited").
 #include "FuzzCheck.h"
 #include "app/CommandLine.h"
 #include "base/Logger.h"
 
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,41 +14,25 @@
 #include <string>
 #include <vector>
 
-extern "C" [[noreturn]] void __real_exit(int status);
-extern "C" [[noreturn]] void __wrap_exit(int status);
-
 namespace {
-
-jmp_buf g_exitJump;
-volatile bool g_insideParse = false;
-volatile int g_exitStatus = 0;
 
 [[noreturn]] void fail(const char* what) {
     fuzzcheck::fail("command line", what);
 }
 
-// False when parse called exit; the status is then in g_exitStatus.
-bool parseCatchingExit(CCommandLine* commandLine, int argc, char** argv) {
-    if (setjmp(g_exitJump) != 0) {
-        g_insideParse = false;
+// False when parse rejected an argument; its status is then in *status.
+bool parseCatchingRejection(CCommandLine* commandLine, int argc, char** argv, int* status) {
+    optind = 0; // getopt_long keeps its position between calls
+    try {
+        commandLine->parse(argc, argv);
+    } catch (int code) {
+        *status = code;
         return false;
     }
-    g_insideParse = true;
-    optind = 0; // getopt_long keeps its position between calls
-    commandLine->parse(argc, argv);
-    g_insideParse = false;
     return true;
 }
 
 } // namespace
-
-extern "C" void __wrap_exit(int status) {
-    if (g_insideParse) {
-        g_exitStatus = status;
-        longjmp(g_exitJump, 1);
-    }
-    __real_exit(status);
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CLogger::getInstance()->setLevel(0);
@@ -86,8 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     argv.push_back(nullptr);
 
     CCommandLine commandLine;
-    if (!parseCatchingExit(&commandLine, static_cast<int>(arguments.size()), argv.data())) {
-        if (g_exitStatus != 255) {
+    int status = 0;
+    if (!parseCatchingRejection(&commandLine, static_cast<int>(arguments.size()), argv.data(),
+                                &status)) {
+        if (status != 255) {
             fail("a rejected argument ended with a status other than 255");
         }
     } else if (commandLine.checkParameter()) {

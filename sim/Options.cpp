@@ -320,7 +320,7 @@ const char* Options::usage() {
            "  --state-dir DIR           where the data sets (<name>.bin), the modules\n"
            "                            (fpm<n>.bin, .cfg, .crc, .progmode), frames.log,\n"
            "                            events.log and the file ready (holding the pid)\n"
-           "                            are written\n"
+           "                            are written; created with missing parents\n"
            "  --address A               IPv4 address to listen on (default 127.0.0.1)\n"
            "  --allow-remote            permit an address outside 127.0.0.0/8\n"
            "  --interface-version N     version reported to a version request, 0..255\n"

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sim {
@@ -41,6 +42,20 @@ std::string hexBytes(const std::string& wire) {
     return text;
 }
 
+// The directory and its missing parents, mode 0755, as mkdir -p makes them.
+bool makeDirectories(const std::string& path, std::string* error) {
+    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string part = path.substr(0, end);
+        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+            *error = "cannot create " + part + ": " + std::strerror(errno);
+            return false;
+        }
+        if (end == std::string::npos) {
+            return true;
+        }
+    }
+}
+
 int openLog(const std::string& path, std::string* error) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -66,6 +81,9 @@ StateDir::~StateDir() {
 }
 
 bool StateDir::open(std::string* error) {
+    if (!makeDirectories(m_path, error)) {
+        return false;
+    }
     m_frameLog = openLog(m_path + "/frames.log", error);
     if (m_frameLog < 0) {
         return false;

@@ -16,8 +16,8 @@ public:
     StateDir(const StateDir&) = delete;
     StateDir& operator=(const StateDir&) = delete;
 
-    // Starts a fresh frames.log and events.log; fails when the directory is
-    // not usable.
+    // Creates the directory and its missing parents (mode 0755) and starts
+    // a fresh frames.log and events.log; fails when it is not usable.
     bool open(std::string* error);
 
     // Replaces the file through a temporary and a rename, so that a reader

@@ -3,7 +3,6 @@
 #include "app/ArgumentArea.h"
 #include "app/StringChecker.h"
 #include "base/ExitCode.h"
-#include "base/Logger.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -79,8 +78,7 @@ bool readFirstLine(const char* path, std::string* line) {
 }
 
 [[noreturn]] void rejectArgument(const char* message) {
-    CLogger::getInstance()->log(message, 1);
-    exit(EXIT_COMMAND_LINE_REJECTED);
+    failRun(message, EXIT_COMMAND_LINE_REJECTED);
 }
 
 } // namespace

@@ -12,11 +12,12 @@ public:
     CCommandLine();
     virtual ~CCommandLine() = default;
 
-    // Fills the fields from the arguments; ends the process with status 255
-    // on a non-numerical module address or verbosity, or an invalid IP
-    // address. The password is taken out of the argument area so the
-    // process list shows neither it nor its length; without --password it
-    // is read from the file that TURSA_PASSWORD_FILE names.
+    // Fills the fields from the arguments. A non-numerical module address or
+    // verbosity, an invalid IP address or an unreadable password file is
+    // logged and thrown as EXIT_COMMAND_LINE_REJECTED (255). The password is
+    // taken out of the argument area so the process list shows neither it
+    // nor its length; without --password it is read from the file that
+    // TURSA_PASSWORD_FILE names.
     void parse(int argc, char** argv);
     // False for a command line that cannot run: an unknown option, an
     // option without its argument, a word that is no option, or a task
@@ -46,8 +47,7 @@ private:
     std::string m_ipAddress;
     std::string m_password;
     std::string m_logfile;
-    // A member, not a local of parse: parse may end the process on a
-    // rejected argument.
+    // Where the arguments lie, so that the password can be taken out.
     CArgumentArea m_argumentArea;
     bool m_isBackup;
     bool m_isRestore;

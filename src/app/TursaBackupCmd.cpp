@@ -143,21 +143,27 @@ int main(int argc, char** argv) {
     CBackup backup;
     CCommandLine commandLine;
 
-    commandLine.parse(argc, argv);
-    if (!commandLine.checkParameter()) {
-        printUsage();
-        exit(EXIT_COMMAND_LINE_REJECTED);
+    try {
+        commandLine.parse(argc, argv);
+        if (!commandLine.checkParameter()) {
+            printUsage();
+            return EXIT_COMMAND_LINE_REJECTED;
+        }
+        if (commandLine.isVersion()) {
+            printVersion();
+            return 0;
+        }
+        if (commandLine.isHelp()) {
+            printUsage();
+            return 0;
+        }
+        logger->setLevel(commandLine.getLogLevel());
+        logger->setFileName(commandLine.getLogfile());
+    } catch (int code) {
+        // A rejected argument or an unusable log file, already reported;
+        // nothing has been opened yet.
+        return code;
     }
-    if (commandLine.isVersion()) {
-        printVersion();
-        exit(0);
-    }
-    if (commandLine.isHelp()) {
-        printUsage();
-        exit(0);
-    }
-    logger->setLevel(commandLine.getLogLevel());
-    logger->setFileName(commandLine.getLogfile());
     fileManager->setFileName(commandLine.getFileName());
 
     int status = 0;

@@ -4,7 +4,6 @@
 #include "base/Progress.h"
 #include "base/TrustedLink.h"
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,7 +61,7 @@ void CLogger::setFileName(const std::string& name) {
     int fd = openUsableLogFile(name);
     if (fd < 0) {
         std::cerr << "Could not user logfile " << name << std::endl;
-        exit(EXIT_LOG_FILE_UNUSABLE);
+        throw static_cast<int>(EXIT_LOG_FILE_UNUSABLE);
     }
     // The buffer owns the descriptor from here on and closes it.
     m_file = std::make_unique<__gnu_cxx::stdio_filebuf<char>>(fd, std::ios::out | std::ios::app);

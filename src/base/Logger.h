@@ -14,12 +14,16 @@ public:
     static void Destroy();
 
     virtual ~CLogger();
+    // The one instance; it puts the standard streams' buffers back once.
+    CLogger(const CLogger&) = delete;
+    CLogger& operator=(const CLogger&) = delete;
 
     void setLevel(int level) { m_level = level; }
     int getLevel() const { return m_level; }
 
     // Opens the log file for appending and redirects both standard streams
-    // into it; ends the process with status 16 when the file cannot be used.
+    // into it. A file that cannot be used is named on the error stream (at
+    // any level) and EXIT_LOG_FILE_UNUSABLE (16) is thrown.
     void setFileName(const std::string& name);
     std::string getFileName() const { return m_fileName; }
 

@@ -7,7 +7,9 @@
 
 // One TCP client connection on a non-blocking socket. Every operation is
 // bounded by a time-out in milliseconds and waits in poll(), never by
-// spinning. Failures are reported by the results only (false, -1).
+// spinning. Failures are reported by the results (false, -1); a signal that
+// ends the run is thrown from any wait as its exit status (see
+// CInterrupt::checkpoint).
 class CNetwork {
 public:
     // Connection states.
@@ -16,6 +18,10 @@ public:
     static constexpr int STATE_CLOSED = 2;
 
     CNetwork();
+    // Owns its socket; the controller and the bus connection are one
+    // instance each.
+    CNetwork(const CNetwork&) = delete;
+    CNetwork& operator=(const CNetwork&) = delete;
 
     bool initialize();
     bool openConnection(const char* ipAddress, unsigned int port, unsigned long timeoutMs);

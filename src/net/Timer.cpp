@@ -3,17 +3,14 @@
 #include "base/Interrupt.h"
 #include "base/Progress.h"
 
-#include <cerrno>
 #include <ctime>
-#include <sys/time.h>
-#include <unistd.h>
 
 CTimer::CTimer() : m_endTime(0) {}
 
 uint64_t CTimer::getTime() const {
-    struct timeval now;
-    gettimeofday(&now, nullptr);
-    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_usec) / 1000;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
 }
 
 void CTimer::startTimeoutTimer(unsigned long timeoutMs) {
@@ -41,12 +38,8 @@ void CTimer::waitMillis(unsigned long ms) {
     }
 }
 
-// One sleep covers the pause; its result is not trusted (under a scaled
-// clock it can be meaningless).
 void CTimer::wait(unsigned short seconds) {
-    sleep(seconds);
-    // Only a signal ends the sleep early, and only the interrupting ones are caught.
-    CInterrupt::checkpoint();
+    waitMillis(static_cast<unsigned long>(seconds) * 1000);
 }
 
 void CTimer::wait(unsigned short seconds, const std::string& what) {

@@ -197,7 +197,7 @@ bool CFileManager::writeData(std::string key, long value) {
     snprintf(text, sizeof(text), "%lu",
              static_cast<unsigned long>(static_cast<std::uint32_t>(value)));
     m_property->setProperty(std::move(key), text);
-    return false;
+    return true;
 }
 
 bool CFileManager::writeData(std::string key, const char* data, unsigned long length) {

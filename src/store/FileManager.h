@@ -19,6 +19,9 @@ public:
     static void Destroy();
 
     virtual ~CFileManager();
+    // The one instance, owning its property and the run's temporary file.
+    CFileManager(const CFileManager&) = delete;
+    CFileManager& operator=(const CFileManager&) = delete;
 
     void setFileName(const std::string& fileName);
     std::string getFileName() const;
@@ -31,6 +34,10 @@ public:
     bool hasKey(const std::string& key);
     bool checkFile(const std::vector<std::string>& keys);
 
+    // Both return true once the entry is held, false before a file name is
+    // set. A number reaches the disk with the next block or at the end of
+    // the run; a block is stored at once (a failure is logged, and the
+    // entry stays for the next store). Running out of memory throws.
     bool writeData(std::string key, long value);
     bool writeData(std::string key, const char* data, unsigned long length);
     bool getData(const std::string& key, char* buffer, int maxBytes);

@@ -16,6 +16,9 @@ class CMyMap {
 public:
     CMyMap();
     virtual ~CMyMap();
+    // Owns its nodes: a copy would delete them twice.
+    CMyMap(const CMyMap&) = delete;
+    CMyMap& operator=(const CMyMap&) = delete;
 
     int getSize() const { return m_size; }
     void add(std::string key, std::string value);

@@ -12,6 +12,9 @@ class CProperty {
 public:
     explicit CProperty(const std::string& fileName);
     virtual ~CProperty();
+    // Owns its map.
+    CProperty(const CProperty&) = delete;
+    CProperty& operator=(const CProperty&) = delete;
 
     std::string getFileName() const { return m_fileName; }
 
