@@ -165,8 +165,11 @@ echo "tursa-sim --help: $(head -1 <<<"$usage")"
 # TCP and refuses a restore file of another version before changing anything.
 step "restore of an old-version file against the installed simulator"
 state=$(mktemp -d)
+# A sound file but for its version, so that only the controller can refuse it.
 printf '%s\n' Global.Version=100 UserManagerConfig.DataLength=0 ConfigManager.DataLength=0 \
-    DayLightConfig.DataLength=0 SystemTimeConfig.DataLength=0 '' >"$state/old.bak"
+    DayLightConfig.DataLength=0 SystemTimeConfig.DataLength=0 FPM0.MASTER=192 \
+    FPM1.DataLength=62000 "FPM1.Data=$(head -c 62000 /dev/zero | base64 -w0)" \
+    FPM1.CFG=AAAAAAA= FPM1.CRC=AAAAAAA= '' >"$state/old.bak"
 mkdir "$state/sim"
 tursa-sim --state-dir "$state/sim" --address "$address" --lifetime 60 &
 sim_pid=$!
