@@ -8,8 +8,8 @@
 #include "bus/MelkoProtocol.h"
 #include "controller/DataNetwork.h"
 #include "controller/DataProtocol.h"
-#include "inspect/BackupContent.h"
-#include "inspect/Inspector.h"
+#include "backup/BackupContent.h"
+#include "backup/Inspector.h"
 #include "net/Timer.h"
 #include "store/FileManager.h"
 

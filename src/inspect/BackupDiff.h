@@ -1,6 +1,6 @@
 #pragma once
 
-#include "inspect/BackupContent.h"
+#include "backup/BackupContent.h"
 
 #include <string>
 #include <vector>

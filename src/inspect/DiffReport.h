@@ -1,8 +1,8 @@
 #pragma once
 
-#include "inspect/BackupContent.h"
+#include "backup/BackupContent.h"
 #include "inspect/BackupDiff.h"
-#include "inspect/Inspector.h"
+#include "backup/Inspector.h"
 
 #include <ostream>
 #include <string>

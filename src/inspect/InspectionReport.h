@@ -1,7 +1,7 @@
 #pragma once
 
-#include "inspect/BackupContent.h"
-#include "inspect/Inspector.h"
+#include "backup/BackupContent.h"
+#include "backup/Inspector.h"
 
 #include <ostream>
 #include <string>

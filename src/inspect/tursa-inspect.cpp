@@ -2,10 +2,10 @@
 // goes away, or compares two backup files.
 #include "base/ExitCode.h"
 #include "base/Logger.h"
-#include "inspect/BackupContent.h"
+#include "backup/BackupContent.h"
 #include "inspect/DiffReport.h"
 #include "inspect/InspectionReport.h"
-#include "inspect/Inspector.h"
+#include "backup/Inspector.h"
 #include "store/FileManager.h"
 
 #include <iostream>

@@ -1,4 +1,4 @@
-#include "inspect/Inspector.h"
+#include "backup/Inspector.h"
 
 #include "bus/MelkoAction.h"
 #include "bus/MelkoProtocol.h"

@@ -1,4 +1,4 @@
-#include "inspect/BackupContent.h"
+#include "backup/BackupContent.h"
 
 #include "bus/MelkoAction.h"
 #include "bus/MelkoProtocol.h"
