@@ -1,7 +1,7 @@
 #include "inspect/DiffReport.h"
 
 #include "base/ExitCode.h"
-#include "inspect/JsonWriter.h"
+#include "inspect/JsonText.h"
 
 #include <functional>
 
@@ -19,12 +19,8 @@ void forEachDamage(const CInspector& a, const CInspector& b,
     }
 }
 
-void numberOrNull(CJsonWriter& json, long value) {
-    if (value >= 0) {
-        json.number(value);
-    } else {
-        json.null();
-    }
+Json numberOrNull(long value) {
+    return value >= 0 ? Json(value) : Json(nullptr);
 }
 
 } // namespace
@@ -66,82 +62,49 @@ void CDiffReport::writeText(std::ostream& out) const {
 }
 
 void CDiffReport::writeJson(std::ostream& out) const {
-    CJsonWriter json;
-    json.beginObject();
-    json.key("a");
-    json.string(m_a.path());
-    json.key("b");
-    json.string(m_b.path());
-    json.key("readable");
-    json.boolean(true);
-    json.key("comparable");
-    json.boolean(comparable());
-    json.key("damage");
-    writeJsonDamage(json);
-    json.key("same");
-    if (comparable()) {
-        json.boolean(m_diff.same());
-    } else {
-        json.null();
-    }
-    json.key("differences");
-    writeJsonDifferences(json);
-    json.key("verdict");
-    json.string(verdict());
-    json.key("exitStatus");
-    json.number(exitStatus());
-    json.endObject();
-    out << json.text() << "\n";
+    Json json;
+    json["a"] = CJsonText::string(m_a.path());
+    json["b"] = CJsonText::string(m_b.path());
+    json["readable"] = true;
+    json["comparable"] = comparable();
+    json["damage"] = jsonDamage();
+    json["same"] = comparable() ? Json(m_diff.same()) : Json(nullptr);
+    json["differences"] = jsonDifferences();
+    json["verdict"] = verdict();
+    json["exitStatus"] = exitStatus();
+    out << CJsonText::line(json);
 }
 
-void CDiffReport::writeJsonDamage(CJsonWriter& json) const {
-    json.beginArray();
+Json CDiffReport::jsonDamage() const {
+    Json damage = Json::array();
     forEachDamage(m_inspectorA, m_inspectorB, [&](const char* file, const std::string& text) {
-        json.beginObject();
-        json.key("file");
-        json.string(file);
-        json.key("text");
-        json.string(text);
-        json.endObject();
+        damage.push_back({{"file", file}, {"text", CJsonText::string(text)}});
     });
-    json.endArray();
+    return damage;
 }
 
 // Differences of damaged files mean nothing and are left out.
-void CDiffReport::writeJsonDifferences(CJsonWriter& json) const {
-    json.beginArray();
+Json CDiffReport::jsonDifferences() const {
+    Json differences = Json::array();
     for (const CBackupDiff::Difference& difference : m_diff.differences()) {
         if (!comparable()) {
             break;
         }
-        json.beginObject();
-        json.key("item");
-        json.string(difference.item);
-        json.key("detail");
-        json.string(difference.detail);
-        json.key("differingBytes");
-        numberOrNull(json, difference.differingBytes);
-        json.key("firstOffset");
-        numberOrNull(json, difference.firstOffset);
-        json.endObject();
+        differences.push_back({{"item", CJsonText::string(difference.item)},
+                               {"detail", CJsonText::string(difference.detail)},
+                               {"differingBytes", numberOrNull(difference.differingBytes)},
+                               {"firstOffset", numberOrNull(difference.firstOffset)}});
     }
-    json.endArray();
+    return differences;
 }
 
 void CDiffReport::writeUnreadableJson(std::ostream& out, const std::string& a, const std::string& b,
                                       const std::string& unreadable) {
-    CJsonWriter json;
-    json.beginObject();
-    json.key("a");
-    json.string(a);
-    json.key("b");
-    json.string(b);
-    json.key("readable");
-    json.boolean(false);
-    json.key("error");
-    json.string("cannot read " + unreadable);
-    json.key("exitStatus");
-    json.number(EXIT_BACKUP_FILE_UNUSABLE);
-    json.endObject();
-    out << json.text() << "\n";
+    Json json;
+    json["a"] = CJsonText::string(a);
+    json["b"] = CJsonText::string(b);
+    json["readable"] = false;
+    json["error"] = CJsonText::string("cannot read " + unreadable);
+    json["exitStatus"] = EXIT_BACKUP_FILE_UNUSABLE;
+    out << CJsonText::line(json);
 }

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "backup/BackupContent.h"
-#include "inspect/BackupDiff.h"
 #include "backup/Inspector.h"
+#include "inspect/BackupDiff.h"
+#include "inspect/JsonText.h"
 
 #include <ostream>
 #include <string>
-
-class CJsonWriter;
 
 // The comparison of two backup files A and B, as lines of text or as one
 // JSON object, the verdict last. Files with damaged values are not
@@ -31,8 +30,8 @@ public:
 
 private:
     bool comparable() const { return !m_inspectorA.isDamaged() && !m_inspectorB.isDamaged(); }
-    void writeJsonDamage(CJsonWriter& json) const;
-    void writeJsonDifferences(CJsonWriter& json) const;
+    Json jsonDamage() const;
+    Json jsonDifferences() const;
 
     const CBackupContent& m_a;
     const CBackupContent& m_b;

@@ -2,7 +2,7 @@
 
 #include "base/ExitCode.h"
 #include "bus/MelkoProtocol.h"
-#include "inspect/JsonWriter.h"
+#include "inspect/JsonText.h"
 
 namespace {
 
@@ -24,12 +24,8 @@ std::string presenceText(const CBackupContent::Block& block) {
     return block.present ? "present" : "missing";
 }
 
-void numberOrNull(CJsonWriter& json, const CBackupContent::Number& number) {
-    if (number.valid) {
-        json.number(number.value);
-    } else {
-        json.null();
-    }
+Json numberOrNull(const CBackupContent::Number& number) {
+    return number.valid ? Json(number.value) : Json(nullptr);
 }
 
 } // namespace
@@ -96,109 +92,63 @@ std::string CInspectionReport::moduleText(const CBackupContent::Module& module) 
 }
 
 void CInspectionReport::writeJson(std::ostream& out) const {
-    CJsonWriter json;
-    json.beginObject();
-    json.key("file");
-    json.string(m_content.path());
-    json.key("readable");
-    json.boolean(true);
-    json.key("version");
-    numberOrNull(json, m_content.version());
-    json.key("dataSets");
-    writeJsonDataSets(json);
-    json.key("master");
-    writeJsonMaster(json);
-    json.key("modules");
-    writeJsonModules(json);
-    json.key("problems");
-    writeJsonProblems(json);
-    json.key("complete");
-    json.boolean(m_inspector.isCompleteAndConsistent());
-    json.key("verdict");
-    json.string(verdict());
-    json.key("exitStatus");
-    json.number(exitStatus());
-    json.endObject();
-    out << json.text() << "\n";
+    Json json;
+    json["file"] = CJsonText::string(m_content.path());
+    json["readable"] = true;
+    json["version"] = numberOrNull(m_content.version());
+    json["dataSets"] = jsonDataSets();
+    json["master"] = jsonMaster();
+    json["modules"] = jsonModules();
+    json["problems"] = jsonProblems();
+    json["complete"] = m_inspector.isCompleteAndConsistent();
+    json["verdict"] = verdict();
+    json["exitStatus"] = exitStatus();
+    out << CJsonText::line(json);
 }
 
-void CInspectionReport::writeJsonDataSets(CJsonWriter& json) const {
-    json.beginArray();
+Json CInspectionReport::jsonDataSets() const {
+    Json sets = Json::array();
     for (const CBackupContent::DataSet& set : m_content.dataSets()) {
-        json.beginObject();
-        json.key("name");
-        json.string(set.name);
-        json.key("length");
-        numberOrNull(json, set.length);
-        json.endObject();
+        sets.push_back({{"name", set.name}, {"length", numberOrNull(set.length)}});
     }
-    json.endArray();
+    return sets;
 }
 
-void CInspectionReport::writeJsonMaster(CJsonWriter& json) const {
+Json CInspectionReport::jsonMaster() const {
     const int module = m_content.masterModule();
-    json.beginObject();
-    json.key("value");
-    numberOrNull(json, m_content.master());
-    json.key("masterMode");
-    if (module < 0) {
-        json.null();
-    } else {
-        json.boolean(module > 0);
-    }
-    json.key("module");
-    if (module > 0) {
-        json.number(module);
-    } else {
-        json.null();
-    }
-    json.endObject();
+    Json master;
+    master["value"] = numberOrNull(m_content.master());
+    master["masterMode"] = module < 0 ? Json(nullptr) : Json(module > 0);
+    master["module"] = module > 0 ? Json(module) : Json(nullptr);
+    return master;
 }
 
-void CInspectionReport::writeJsonModules(CJsonWriter& json) const {
-    json.beginArray();
+Json CInspectionReport::jsonModules() const {
+    Json modules = Json::array();
     for (const CBackupContent::Module& module : m_content.modules()) {
-        if (!module.inFile()) {
-            continue;
+        if (module.inFile()) {
+            modules.push_back({{"number", module.number},
+                               {"templateBytes", numberOrNull(module.length)},
+                               {"configuration", module.cfg.present},
+                               {"crc", module.crc.present}});
         }
-        json.beginObject();
-        json.key("number");
-        json.number(module.number);
-        json.key("templateBytes");
-        numberOrNull(json, module.length);
-        json.key("configuration");
-        json.boolean(module.cfg.present);
-        json.key("crc");
-        json.boolean(module.crc.present);
-        json.endObject();
     }
-    json.endArray();
+    return modules;
 }
 
-void CInspectionReport::writeJsonProblems(CJsonWriter& json) const {
-    json.beginArray();
+Json CInspectionReport::jsonProblems() const {
+    Json problems = Json::array();
     for (const CInspector::Problem& problem : m_inspector.problems()) {
-        json.beginObject();
-        json.key("text");
-        json.string(problem.text);
-        json.key("damage");
-        json.boolean(problem.damage);
-        json.endObject();
+        problems.push_back({{"text", CJsonText::string(problem.text)}, {"damage", problem.damage}});
     }
-    json.endArray();
+    return problems;
 }
 
 void CInspectionReport::writeUnreadableJson(std::ostream& out, const std::string& path) {
-    CJsonWriter json;
-    json.beginObject();
-    json.key("file");
-    json.string(path);
-    json.key("readable");
-    json.boolean(false);
-    json.key("error");
-    json.string("cannot read the file");
-    json.key("exitStatus");
-    json.number(EXIT_BACKUP_FILE_UNUSABLE);
-    json.endObject();
-    out << json.text() << "\n";
+    Json json;
+    json["file"] = CJsonText::string(path);
+    json["readable"] = false;
+    json["error"] = "cannot read the file";
+    json["exitStatus"] = EXIT_BACKUP_FILE_UNUSABLE;
+    out << CJsonText::line(json);
 }

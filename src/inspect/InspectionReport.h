@@ -2,11 +2,10 @@
 
 #include "backup/BackupContent.h"
 #include "backup/Inspector.h"
+#include "inspect/JsonText.h"
 
 #include <ostream>
 #include <string>
-
-class CJsonWriter;
 
 // The report on one backup file, as lines of text or as one JSON object:
 // interface version, data sets, master mode, modules, problems, and the
@@ -28,10 +27,10 @@ public:
 private:
     std::string masterText() const;
     std::string moduleText(const CBackupContent::Module& module) const;
-    void writeJsonDataSets(CJsonWriter& json) const;
-    void writeJsonMaster(CJsonWriter& json) const;
-    void writeJsonModules(CJsonWriter& json) const;
-    void writeJsonProblems(CJsonWriter& json) const;
+    Json jsonDataSets() const;
+    Json jsonMaster() const;
+    Json jsonModules() const;
+    Json jsonProblems() const;
 
     const CBackupContent& m_content;
     const CInspector& m_inspector;

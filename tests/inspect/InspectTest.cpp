@@ -2,11 +2,11 @@
 // tool's own format (tests/e2e/BackupFile.h), sound and damaged.
 #include "e2e/BackupFile.h"
 #include "e2e/ToolRun.h"
-#include "inspect/FlatJson.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <functional>
 #include <sys/stat.h>
@@ -95,12 +95,13 @@ protected:
         }
         return problems;
     }
-    std::map<std::string, std::string> json(const std::vector<std::string>& args) {
+    // The report as one JSON value, members in the order written.
+    nlohmann::ordered_json json(const std::vector<std::string>& args) {
         const auto result = run(args);
-        const auto flat = inspecttest::flattenJson(result.out);
-        EXPECT_TRUE(flat.has_value()) << "not one JSON value: " << result.out;
-        EXPECT_EQ(flat.value_or(Entries{})["exitStatus"], std::to_string(result.status));
-        return flat.value_or(Entries{});
+        const auto value = nlohmann::ordered_json::parse(result.out, nullptr, false);
+        EXPECT_FALSE(value.is_discarded()) << "not one JSON value: " << result.out;
+        EXPECT_EQ(value.value("exitStatus", -1), result.status);
+        return value;
     }
 
     testsupport::TempDir dir;
@@ -274,17 +275,27 @@ TEST_F(Inspect, DiffNamesEveryDifferenceAndIgnoresLineOrder) {
         << refused.out;
 }
 
+std::vector<std::string> keysOf(const nlohmann::ordered_json& object) {
+    std::vector<std::string> keys;
+    for (const auto& item : object.items()) {
+        keys.push_back(item.key());
+    }
+    return keys;
+}
+
 TEST_F(Inspect, JsonReportsAreOneValidObjectWithTheKeyFields) {
     auto good = json({"--json", write("site.bak", siteText())});
-    EXPECT_EQ(good["version"], "107");
-    EXPECT_EQ(good["dataSets[2].name"], "DayLightConfig");
-    EXPECT_EQ(good["dataSets[2].length"], "0");
-    EXPECT_EQ(good["master.masterMode"], "false");
-    EXPECT_EQ(good["modules[1].number"], "3");
-    EXPECT_EQ(good["modules[1].templateBytes"], "62000");
-    EXPECT_EQ(good["modules[1].crc"], "true");
-    EXPECT_EQ(good["problems"], "[]");
-    EXPECT_EQ(good["complete"], "true");
+    EXPECT_EQ(keysOf(good), (std::vector<std::string>{"file", "readable", "version", "dataSets",
+                                                      "master", "modules", "problems", "complete",
+                                                      "verdict", "exitStatus"}));
+    EXPECT_EQ(good["version"], 107);
+    EXPECT_EQ(good["dataSets"][2], nlohmann::ordered_json::parse(
+                                       R"({"name":"DayLightConfig","length":0})"));
+    EXPECT_EQ(good["master"]["masterMode"], false);
+    EXPECT_EQ(good["modules"][1], nlohmann::ordered_json::parse(
+                                      R"({"number":3,"templateBytes":62000,"configuration":true,"crc":true})"));
+    EXPECT_TRUE(good["problems"].empty());
+    EXPECT_EQ(good["complete"], true);
     EXPECT_EQ(good["verdict"], "complete and consistent");
 
     // Quotes, backslashes, control and non-UTF-8 bytes in a path stay valid JSON.
@@ -292,21 +303,23 @@ TEST_F(Inspect, JsonReportsAreOneValidObjectWithTheKeyFields) {
                                   textOf(withChange([](Entries& e) { e.erase("FPM3.CRC"); })));
     auto damaged = json({odd, "--json"});
     EXPECT_EQ(damaged["file"], dir.file("odd \"q\" \\ \t \xc3\xbf \xc3\xa9.bak"));
-    EXPECT_EQ(damaged["complete"], "false");
-    EXPECT_EQ(damaged["problems[0].text"], "FPM3.CRC is missing");
-    EXPECT_EQ(damaged["problems[0].damage"], "false");
-    EXPECT_EQ(damaged["modules[1].crc"], "false");
+    EXPECT_EQ(damaged["complete"], false);
+    EXPECT_EQ(damaged["problems"][0], nlohmann::ordered_json::parse(
+                                          R"({"text":"FPM3.CRC is missing","damage":false})"));
+    EXPECT_EQ(damaged["modules"][1]["crc"], false);
 
     const std::string b =
         write("b.bak", textOf(withChange([](Entries& e) { e["Global.Version"] = "106"; })));
     auto diff = json({"--json", "--diff", dir.file("site.bak"), b});
-    EXPECT_EQ(diff["same"], "false");
-    EXPECT_EQ(diff["differences[0].item"], "Global.Version");
-    EXPECT_EQ(diff["differences[0].firstOffset"], "null");
-    EXPECT_EQ(diff.count("differences[1].item"), 0u);
+    EXPECT_EQ(keysOf(diff), (std::vector<std::string>{"a", "b", "readable", "comparable", "damage",
+                                                      "same", "differences", "verdict", "exitStatus"}));
+    EXPECT_EQ(diff["same"], false);
+    ASSERT_EQ(diff["differences"].size(), 1u);
+    EXPECT_EQ(diff["differences"][0]["item"], "Global.Version");
+    EXPECT_TRUE(diff["differences"][0]["firstOffset"].is_null());
 
     auto unreadable = json({"--json", "--diff", b, dir.file("none.bak")});
-    EXPECT_EQ(unreadable["readable"], "false");
+    EXPECT_EQ(unreadable["readable"], false);
     EXPECT_EQ(unreadable["error"], "cannot read " + dir.file("none.bak"));
 }
 
