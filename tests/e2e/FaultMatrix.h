@@ -48,6 +48,7 @@ struct MatrixCase {
     // A restore's file with these keys set to other values ("" drops the key).
     std::vector<std::pair<std::string, std::string>> fileEdits;
     bool controllerCut = false; // the controller closed the data connection itself
+    bool faultUnfired = false;  // the run never makes the request the fault is for
 
     // Builder steps for the table.
     MatrixCase& on(std::string modules) {
@@ -59,6 +60,12 @@ struct MatrixCase {
         return *this;
     }
     MatrixCase& sim(std::vector<std::string> args);
+    MatrixCase& data(const std::string& fault) { return sim({"--fault", fault}); }
+    MatrixCase& bus(const std::string& fault) { return sim({"--bus-fault", fault}); }
+    MatrixCase& unfired() {
+        faultUnfired = true;
+        return *this;
+    }
     MatrixCase& ends(int exitStatus, MatrixReach how) {
         status = exitStatus;
         reach = how;

@@ -180,6 +180,25 @@ protected:
         modulesBefore = modules(sim, c.modules());
     }
 
+    // Every fault the case gives hit a reply (the simulator logs
+    // "fault KIND:WHICH:N" when it does): a fault that never fires proves nothing.
+    void checkFaultsFired(const MatrixCase& c, const std::vector<SimEvent>& events) {
+        for (size_t i = 0; i + 1 < c.simArgs.size(); ++i) {
+            const bool data = c.simArgs[i] == "--fault";
+            if (!data && c.simArgs[i] != "--bus-fault") {
+                continue;
+            }
+            const std::string& spec = c.simArgs[i + 1];
+            const size_t third = spec.find(':', spec.find(':', spec.find(':') + 1) + 1);
+            const std::string fired = "fault " + spec.substr(0, third);
+            const int port = data ? SimProcess::kDataPort : SimProcess::kBusPort;
+            const bool found = std::any_of(events.begin(), events.end(), [&](const SimEvent& e) {
+                return e.port == port && e.what == fired;
+            });
+            EXPECT_EQ(found, !c.faultUnfired) << spec << (found ? " fired" : " never fired");
+        }
+    }
+
     // The error lines of a failed run end with the documented message; a
     // failed backup names what it collected in one more line.
     void checkMessages(const MatrixCase& c, const e2e::ToolResult& result) {
@@ -419,6 +438,7 @@ TEST_P(E2eFaultMatrix, Run) {
                               << c.toolSeconds() << " s on the tool's clock)";
     const auto events = settledEvents();
     EXPECT_TRUE(allClosed(events)) << "a connection outlives the tool";
+    checkFaultsFired(c, events);
     checkMessages(c, result);
     checkBackupFile(c, result);
     checkSite(c, result);
@@ -429,563 +449,259 @@ namespace {
 
 using R = MatrixReach;
 
-MatrixCase backup(const std::string& name) {
-    return e2e::matrixCase("Backup_" + name, MatrixTask::Backup);
-}
-MatrixCase masterBackup(const std::string& name) {
-    return e2e::matrixCase("MasterBackup_" + name, MatrixTask::MasterBackup);
-}
-MatrixCase restore(const std::string& name) {
-    return e2e::matrixCase("Restore_" + name, MatrixTask::Restore);
-}
-MatrixCase fpmOnly(const std::string& name) {
-    return e2e::matrixCase("FpmOnly_" + name, MatrixTask::FpmOnly);
-}
-MatrixCase oneToOne(const std::string& name) {
-    return e2e::matrixCase("OneToOne_" + name, MatrixTask::OneToOne);
-}
-MatrixCase oneToAll(const std::string& name) {
-    return e2e::matrixCase("OneToAll_" + name, MatrixTask::OneToAll);
-}
-MatrixCase masterRestore(const std::string& name) {
-    return e2e::matrixCase("MasterRestore_" + name, MatrixTask::MasterRestore);
-}
+MatrixCase B(const std::string& name) { return e2e::matrixCase("Backup_" + name, MatrixTask::Backup); }
+MatrixCase MB(const std::string& name) { return e2e::matrixCase("MasterBackup_" + name, MatrixTask::MasterBackup); }
+MatrixCase RS(const std::string& name) { return e2e::matrixCase("Restore_" + name, MatrixTask::Restore); }
+MatrixCase FO(const std::string& name) { return e2e::matrixCase("FpmOnly_" + name, MatrixTask::FpmOnly); }
+MatrixCase OO(const std::string& name) { return e2e::matrixCase("OneToOne_" + name, MatrixTask::OneToOne); }
+MatrixCase OA(const std::string& name) { return e2e::matrixCase("OneToAll_" + name, MatrixTask::OneToAll); }
+MatrixCase MR(const std::string& name) { return e2e::matrixCase("MasterRestore_" + name, MatrixTask::MasterRestore); }
 
-std::vector<std::string> fault(const std::string& spec) {
-    return {"--fault", spec};
-}
-std::vector<std::string> busFault(const std::string& spec) {
-    return {"--bus-fault", spec};
-}
-
-// The controller's faults: the version request (type 7), the login
-// (type 9), the data sets (type 0 on a backup, 1 on a restore) and the
-// close request (type 3).
-void addControllerCases(std::vector<MatrixCase>* cases) {
-    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
-    add(backup("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
-    add(backup("Connect_SlowController").sim({"--delay", "50"}).ends(0, R::Bus).waits(10));
-    add(backup("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Controller).waits(120));
-    add(backup("Version_LateWithinTimeout").sim(fault("late:7:1:1000")).ends(0, R::Bus).waits(20));
-    add(backup("Version_LateBeyondTimeout")
-            .sim(fault("late:7:1:7000"))
-            .ends(2, R::Controller)
-            .waits(120));
-    add(backup("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Controller));
-    add(backup("Version_ClosedWithoutReply").sim(fault("close:7:1:0")).ends(2, R::Controller));
-    add(backup("Version_ClosedInReply").sim(fault("close:7:1:2")).ends(2, R::Controller));
-    add(backup("Version_Trickled").sim(fault("trickle:7:1:20")).ends(0, R::Bus).waits(2));
+// clang-format off
+// The controller's faults: the version request (type 7), the login (type 9),
+// the data sets (type 0 on a backup, 1 on a restore) and the close request (type 3).
+// A restore shares the version, login and close code with a backup: only what differs is here.
+void addControllerCases(std::vector<MatrixCase>* c) {
+    c->push_back(B("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
+    c->push_back(B("Connect_SlowController").sim({"--delay", "50"}).ends(0, R::Bus).waits(10));
+    c->push_back(B("Version_NoReply").data("noreply:7:1").ends(2, R::Controller).waits(120));
+    c->push_back(B("Version_LateWithinTimeout").data("late:7:1:1000").ends(0, R::Bus).waits(20));
+    c->push_back(B("Version_ErrorResponse").data("error:7:1").ends(2, R::Controller));
+    c->push_back(B("Version_ClosedWithoutReply").data("close:7:1:0").ends(2, R::Controller));
+    c->push_back(B("Version_ClosedInReply").data("close:7:1:2").ends(2, R::Controller));
+    c->push_back(B("Version_Trickled").data("trickle:7:1:20").ends(0, R::Bus).waits(2));
     // A reply whose data id is altered reports another version: the file records it.
-    add(backup("Version_Altered").sim(fault("garbage:7:1")).ends(0, R::Bus).version(108));
-    add(backup("Version_Zero").sim({"--interface-version", "0"}).ends(2, R::Controller));
+    c->push_back(B("Version_Altered").data("garbage:7:1").ends(0, R::Bus).version(108));
+    c->push_back(B("Version_Zero").sim({"--interface-version", "0"}).ends(2, R::Controller));
     // Version 106 has no login: the silent login reply is never asked for.
-    add(backup("Version106_NoLogin")
-            .sim({"--interface-version", "106"})
-            .sim(fault("noreply:9:1"))
-            .ends(0, R::Bus)
-            .version(106));
+    c->push_back(B("Version106_NoLogin").sim({"--interface-version", "106", "--fault", "noreply:9:1"}).ends(0, R::Bus).version(106).unfired());
     // The version reply comes, then the controller falls silent: the login gets no reply.
-    add(backup("Version_ThenSilence")
-            .sim(fault("truncate:7:1:0"))
-            .ends(3, R::Controller)
-            .waits(120));
-
-    add(backup("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Controller).waits(120));
-    add(backup("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Controller));
-    add(backup("Password_ClosedWithoutReply").sim(fault("close:9:1:0")).ends(3, R::Controller));
-    add(backup("Password_Altered").sim(fault("garbage:9:1")).ends(3, R::Controller));
-    add(backup("Password_LateWithinTimeout").sim(fault("late:9:1:1000")).ends(0, R::Bus).waits(20));
-    add(backup("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
-    add(backup("Password_ThenSilence")
-            .sim(fault("truncate:9:1:0"))
-            .ends(11, R::Controller)
-            .waits(120));
-
-    // Data sets of 64, 32, 8 and 16 bytes.
-    for (int set = 1; set <= 4; ++set) {
-        const std::string n = std::to_string(set);
+    c->push_back(B("Version_ThenSilence").data("truncate:7:1:0").ends(3, R::Controller).waits(120));
+    c->push_back(B("Password_NoReply").data("noreply:9:1").ends(3, R::Controller).waits(120));
+    c->push_back(B("Password_ErrorResponse").data("error:9:1").ends(3, R::Controller));
+    c->push_back(B("Password_ClosedWithoutReply").data("close:9:1:0").ends(3, R::Controller));
+    c->push_back(B("Password_Altered").data("garbage:9:1").ends(3, R::Controller));
+    c->push_back(B("Password_LateWithinTimeout").data("late:9:1:1000").ends(0, R::Bus).waits(20));
+    c->push_back(B("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
+    c->push_back(B("Password_ThenSilence").data("truncate:9:1:0").ends(11, R::Controller).waits(120));
+    // Data sets of 64, 32, 8 and 16 bytes: the first and the last.
+    for (const std::string n : {"1", "4"}) {
         const std::string name = "DataSet" + n + "_";
-        add(backup(name + "NoReply")
-                .sim(fault("noreply:0:" + n))
-                .ends(11, R::Controller)
-                .waits(120));
-        add(backup(name + "Truncated")
-                .sim(fault("truncate:0:" + n + ":4"))
-                .ends(14, R::Controller)
-                .waits(60));
-        add(backup(name + "ErrorResponse").sim(fault("error:0:" + n)).ends(14, R::Controller));
-        add(backup(name + "ClosedInHeader")
-                .sim(fault("close:0:" + n + ":3"))
-                .ends(11, R::Controller));
-        add(backup(name + "ClosedInData")
-                .sim(fault("close:0:" + n + ":10"))
-                .ends(14, R::Controller));
-        add(backup(name + "OtherSet").sim(fault("garbage:0:" + n)).ends(14, R::Controller));
-        add(backup(name + "LateWithinTimeout")
-                .sim(fault("late:0:" + n + ":1000"))
-                .ends(0, R::Bus)
-                .waits(20));
-        add(backup(name + "Trickled").sim(fault("trickle:0:" + n + ":2")).ends(0, R::Bus).waits(4));
+        c->push_back(B(name + "NoReply").data("noreply:0:" + n).ends(11, R::Controller).waits(120));
+        c->push_back(B(name + "Truncated").data("truncate:0:" + n + ":4").ends(14, R::Controller).waits(60));
+        c->push_back(B(name + "ErrorResponse").data("error:0:" + n).ends(14, R::Controller));
+        c->push_back(B(name + "ClosedInHeader").data("close:0:" + n + ":3").ends(11, R::Controller));
+        c->push_back(B(name + "ClosedInData").data("close:0:" + n + ":10").ends(14, R::Controller));
+        c->push_back(B(name + "OtherSet").data("garbage:0:" + n).ends(14, R::Controller));
     }
+    c->push_back(B("DataSet1_LateWithinTimeout").data("late:0:1:1000").ends(0, R::Bus).waits(20));
+    c->push_back(B("DataSet1_Trickled").data("trickle:0:1:2").ends(0, R::Bus).waits(4));
     // The error response that carries the requested set's own id.
-    add(backup("DataSet3_ErrorResponseOfItsId").sim(fault("error:0:3:2")).ends(14, R::Controller));
+    c->push_back(B("DataSet3_ErrorResponseOfItsId").data("error:0:3:2").ends(14, R::Controller));
+    c->push_back(B("Logout_NoAck").data("noreply:3:1").ends(0, R::Bus).waits(1));
+    c->push_back(B("Logout_ClosedWithoutAck").data("close:3:1:0").ends(0, R::Bus));
+    c->push_back(B("Logout_AckAltered").data("garbage:3:1").ends(0, R::Bus));
+    c->push_back(B("Logout_AckLate").data("late:3:1:200").ends(0, R::Bus).waits(1));
 
-    add(backup("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
-    add(backup("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
-    add(backup("Logout_AckAltered").sim(fault("garbage:3:1")).ends(0, R::Bus));
-    add(backup("Logout_AckLate").sim(fault("late:3:1:200")).ends(0, R::Bus).waits(1));
-    add(backup("Logout_AckTrickled").sim(fault("trickle:3:1:100")).ends(0, R::Bus).waits(1));
-
-    add(restore("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
-    add(restore("Connect_SlowController").sim({"--delay", "50"}).ends(0, R::Bus).waits(10));
-    add(restore("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Controller).waits(120));
-    add(restore("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Controller));
-    add(restore("Version_ClosedWithoutReply").sim(fault("close:7:1:0")).ends(2, R::Controller));
-    add(restore("Version_OtherThanFile")
-            .sim({"--interface-version", "108"})
-            .ends(12, R::Controller));
-    add(restore("Version_Altered").sim(fault("garbage:7:1")).ends(12, R::Controller));
-    add(restore("Version_LateWithinTimeout").sim(fault("late:7:1:1000")).ends(0, R::Bus).waits(20));
-    add(restore("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Controller).waits(120));
-    add(restore("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Controller));
-    add(restore("Password_ClosedWithoutReply").sim(fault("close:9:1:0")).ends(3, R::Controller));
-    add(restore("Password_Altered").sim(fault("garbage:9:1")).ends(3, R::Controller));
-    add(restore("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
-    for (int set = 1; set <= 4; ++set) {
-        const std::string n = std::to_string(set);
+    c->push_back(RS("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
+    c->push_back(RS("Version_OtherThanFile").sim({"--interface-version", "108"}).ends(12, R::Controller));
+    c->push_back(RS("Version_Altered").data("garbage:7:1").ends(12, R::Controller));
+    c->push_back(RS("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
+    for (const std::string n : {"1", "4"}) {
         const std::string name = "DataSet" + n + "_";
         // A restore frame without a reply counts as accepted.
-        add(restore(name + "NoReply").sim(fault("noreply:1:" + n)).ends(0, R::Bus).waits(120));
-        add(restore(name + "Refused").sim(fault("error:1:" + n)).ends(8, R::Controller));
+        c->push_back(RS(name + "NoReply").data("noreply:1:" + n).ends(0, R::Bus).waits(120));
+        c->push_back(RS(name + "Refused").data("error:1:" + n).ends(8, R::Controller));
         // The acknowledgement with its data id altered reads as an error response.
-        add(restore(name + "AckAltered").sim(fault("garbage:1:" + n)).ends(8, R::Controller));
-        add(restore(name + "LateWithinTimeout")
-                .sim(fault("late:1:" + n + ":1000"))
-                .ends(0, R::Bus)
-                .waits(20));
-        add(restore(name + "Trickled")
-                .sim(fault("trickle:1:" + n + ":20"))
-                .ends(0, R::Bus)
-                .waits(4));
+        c->push_back(RS(name + "AckAltered").data("garbage:1:" + n).ends(8, R::Controller));
     }
-    add(restore("DataSet2_RefusedWithId2").sim(fault("error:1:2:2")).ends(8, R::Controller));
+    c->push_back(RS("DataSet1_LateWithinTimeout").data("late:1:1:1000").ends(0, R::Bus).waits(20));
+    c->push_back(RS("DataSet1_Trickled").data("trickle:1:1:20").ends(0, R::Bus).waits(4));
+    c->push_back(RS("DataSet2_RefusedWithId2").data("error:1:2:2").ends(8, R::Controller));
     // A controller that acknowledges each set with a bare header of type 6.
-    add(restore("DataSets_AckedWithHeader").sim({"--restore-ack", "header"}).ends(0, R::Bus));
+    c->push_back(RS("DataSets_AckedWithHeader").sim({"--restore-ack", "header"}).ends(0, R::Bus));
     // The controller takes the set and closes the connection: the next set cannot be sent.
-    add(restore("DataSet1_ClosedWithoutAck").sim(fault("close:1:1:0")).ends(11, R::Controller));
-    add(restore("DataSet2_ClosedWithoutAck").sim(fault("close:1:2:0")).ends(11, R::Controller));
-    add(restore("DataSet3_ClosedWithoutAck").sim(fault("close:1:3:0")).ends(11, R::Controller));
+    c->push_back(RS("DataSet1_ClosedWithoutAck").data("close:1:1:0").ends(11, R::Controller));
     // After the last set only the close request is left, which needs no reply.
-    add(restore("DataSet4_ClosedWithoutAck")
-            .sim(fault("close:1:4:0"))
-            .ends(0, R::Bus)
-            .controllerGone());
-    // The last set is acknowledged, then the controller falls silent: the close request needs no
-    // reply.
-    add(restore("DataSet4_AckThenSilence").sim(fault("truncate:1:4:0")).ends(0, R::Bus).waits(1));
-    add(restore("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
-    add(restore("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
-    add(restore("Logout_AckAltered").sim(fault("garbage:3:1")).ends(0, R::Bus));
-    add(restore("Logout_AckLate").sim(fault("late:3:1:200")).ends(0, R::Bus).waits(1));
+    c->push_back(RS("DataSet4_ClosedWithoutAck").data("close:1:4:0").ends(0, R::Bus).controllerGone());
+    // The last set is acknowledged, then the controller falls silent: the close request needs no reply.
+    c->push_back(RS("DataSet4_AckThenSilence").data("truncate:1:4:0").ends(0, R::Bus).waits(1));
+    c->push_back(RS("Logout_NoAck").data("noreply:3:1").ends(0, R::Bus).waits(1));
 
     // --fpm-only: the login check only, then the orderly logout on every path.
-    add(fpmOnly("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
-    add(fpmOnly("Version_NoReply").sim(fault("noreply:7:1")).ends(2, R::Login).waits(120));
-    add(fpmOnly("Version_ErrorResponse").sim(fault("error:7:1")).ends(2, R::Login));
-    add(fpmOnly("Version_ClosedWithoutReply")
-            .sim(fault("close:7:1:0"))
-            .ends(2, R::Login)
-            .controllerGone());
-    add(fpmOnly("Password_NoReply").sim(fault("noreply:9:1")).ends(3, R::Login).waits(120));
-    add(fpmOnly("Password_ErrorResponse").sim(fault("error:9:1")).ends(3, R::Login));
-    add(fpmOnly("Password_Refused").sim({"--password", "other"}).ends(3, R::Login));
-    add(fpmOnly("Logout_NoAck").sim(fault("noreply:3:1")).ends(0, R::Bus).waits(1));
-    add(fpmOnly("Logout_ClosedWithoutAck").sim(fault("close:3:1:0")).ends(0, R::Bus));
-    add(masterRestore("Version_OtherThanFile")
-            .sim({"--interface-version", "108"})
-            .ends(12, R::Controller));
+    c->push_back(FO("Version_NoReply").data("noreply:7:1").ends(2, R::Login).waits(120));
+    c->push_back(FO("Version_ClosedWithoutReply").data("close:7:1:0").ends(2, R::Login).controllerGone());
+    c->push_back(FO("Password_ErrorResponse").data("error:9:1").ends(3, R::Login));
+    c->push_back(FO("Password_Refused").sim({"--password", "other"}).ends(3, R::Login));
+    c->push_back(FO("Logout_NoAck").data("noreply:3:1").ends(0, R::Bus).waits(1));
 }
 
-// Reading one block (function 3) or echoing it (4) on a backup, writing
-// it (4) on a restore: the faults a block exchange rides out, and six
-// missing replies in a row, which end the run.
-void addBlockCases(std::vector<MatrixCase>* cases, MatrixCase (*make)(const std::string&),
-                   const std::string& what, int function, int block, double resendPause) {
-    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
+// Reading one block (function 3) or echoing it (4) on a backup, writing it (4)
+// on a restore: the faults a block exchange rides out, and six missing replies
+// in a row, which end the run. The last block only for the count of attempts.
+void addBlockCases(std::vector<MatrixCase>* c, MatrixCase (*make)(const std::string&), const std::string& what,
+                   int function, int block, double resendPause, const std::vector<std::string>& kinds) {
     // A block is read twice, its bytes confirmed; it is written once.
     const int request = function == 3 ? 2 * block - 1 : block;
     const std::string target = std::to_string(function) + ":" + std::to_string(request);
-    auto hit = [&target](const std::string& kind, const std::string& arg = "") {
-        return busFault(kind + ":" + target + (arg.empty() ? "" : ":" + arg));
-    };
     const std::string name = what + std::to_string(block) + "_";
     const double attempt = 1 + resendPause; // the block time-out and the pause before a resend
     const std::string cleaned = make("").isBackup() ? "" : "1"; // a restore's written module
-    add(make(name + "NoReplySixTimes")
-            .sim(hit("noreply", "6"))
-            .ends(11, R::Bus)
-            .waits(6 * attempt)
-            .cleanedNotRestored(cleaned));
-    add(make(name + "NoReplyFiveTimes")
-            .sim(hit("noreply", "5"))
-            .ends(0, R::Bus)
-            .waits(5 * attempt)
-            .patient());
-    add(make(name + "BadChecksum").sim(hit("badsum")).ends(0, R::Bus).waits(attempt));
-    add(make(name + "WrongModule").sim(hit("wrongsrc")).ends(0, R::Bus).waits(attempt));
-    add(make(name + "ShortReply").sim(hit("count")).ends(0, R::Bus).waits(attempt));
-    add(make(name + "Oversized").sim(hit("oversize")).ends(0, R::Bus).waits(attempt));
-    add(make(name + "NegativeLength").sim(hit("negative")).ends(0, R::Bus).waits(attempt));
-    // 120 ms is 2.4 s of the tool's clock: attempts go by before it comes,
-    // and their replies, which follow it, must not pass for the next block's.
-    add(make(name + "Late").sim(hit("late", "120")).ends(0, R::Bus).waits(3 * attempt + 1));
-    add(make(name + "ConnectionCut")
-            .sim(hit("close", "0"))
-            .ends(11, R::BusCut)
-            .cleanedNotRestored(cleaned));
+    std::map<std::string, MatrixCase> cases = {
+        {"NoReplySixTimes", make(name + "NoReplySixTimes").bus("noreply:" + target + ":6").ends(11, R::Bus).waits(6 * attempt).cleanedNotRestored(cleaned)},
+        {"NoReplyFiveTimes", make(name + "NoReplyFiveTimes").bus("noreply:" + target + ":5").ends(0, R::Bus).waits(5 * attempt).patient()},
+        {"BadChecksum", make(name + "BadChecksum").bus("badsum:" + target).ends(0, R::Bus).waits(attempt)},
+        {"WrongModule", make(name + "WrongModule").bus("wrongsrc:" + target).ends(0, R::Bus).waits(attempt)},
+        {"ShortReply", make(name + "ShortReply").bus("count:" + target).ends(0, R::Bus).waits(attempt)},
+        {"Oversized", make(name + "Oversized").bus("oversize:" + target).ends(0, R::Bus).waits(attempt)},
+        {"NegativeLength", make(name + "NegativeLength").bus("negative:" + target).ends(0, R::Bus).waits(attempt)},
+        // 120 ms is 2.4 s of the tool's clock: attempts go by before it comes,
+        // and their replies, which follow it, must not pass for the next block's.
+        {"Late", make(name + "Late").bus("late:" + target + ":120").ends(0, R::Bus).waits(3 * attempt + 1)},
+        {"ConnectionCut", make(name + "ConnectionCut").bus("close:" + target + ":0").ends(11, R::BusCut).cleanedNotRestored(cleaned)},
+    };
+    for (const std::string& kind : kinds) {
+        c->push_back(cases.at(kind));
+    }
 }
 
-void addBackupBusCases(std::vector<MatrixCase>* cases) {
-    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
-    add(backup("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
-    add(backup("Bus_SlowReplies").sim({"--bus-delay", "2"}).ends(0, R::Bus).waits(10).patient());
+void addBackupBusCases(std::vector<MatrixCase>* c) {
+    c->push_back(B("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
+    c->push_back(B("Bus_SlowReplies").sim({"--bus-delay", "2"}).ends(0, R::Bus).waits(10).patient());
     // Every reply comes 20 s late on the tool's clock: no module answers its lookup in time.
-    add(backup("Bus_RepliesBeyondTimeouts").sim({"--bus-delay", "1000"}).ends(15, R::Bus).waits(3));
-
+    c->push_back(B("Bus_RepliesBeyondTimeouts").sim({"--bus-delay", "1000"}).ends(15, R::Bus).waits(3));
     // A module whose lookup reply is lost or spoilt is asked again: no module is left out.
-    add(backup("Lookup_NoReply").sim(busFault("noreply:2:1")).ends(0, R::Bus).waits(1));
-    add(backup("Lookup_NoReplyThreeTimes").sim(busFault("noreply:2:1:17")).ends(15, R::Bus).waits(3));
-    add(backup("Lookup_BadChecksum").sim(busFault("badsum:2:1")).ends(0, R::Bus).waits(1));
-    add(backup("Lookup_WrongModule").sim(busFault("wrongsrc:2:1")).ends(0, R::Bus).waits(1));
-    add(backup("Lookup_ShortReply").sim(busFault("count:2:1")).ends(0, R::Bus));
-    add(backup("Lookup_LateBeyondTimeout").sim(busFault("late:2:1:100")).ends(0, R::Bus).waits(1));
-    add(backup("Lookup_LateWithinTimeout").sim(busFault("late:2:1:10")).ends(0, R::Bus).patient());
-    add(backup("Lookup_Oversized").sim(busFault("oversize:2:1")).ends(0, R::Bus).waits(1));
-    add(backup("Lookup_NegativeLength").sim(busFault("negative:2:1")).ends(0, R::Bus).waits(1));
-    add(backup("Lookup_ConnectionCut").sim(busFault("close:2:1:0")).ends(11, R::BusCut));
-    add(backup("Lookup_ConnectionCutInReply").sim(busFault("close:2:1:5")).ends(11, R::BusCut));
-    add(backup("Lookup_NoModules").on("none").ends(15, R::Bus));
-    add(backup("Lookup_BlankModules").sim({"--blank-fpms"}).ends(0, R::Bus));
-
-    add(masterBackup("Success").ends(0, R::Bus));
-    add(masterBackup("Master_Absent").on("1").ends(17, R::Bus));
-    add(masterBackup("Master_LookupNoReply")
-            .sim(busFault("noreply:2:2"))
-            .ends(0, R::Bus)
-            .waits(1));
-    add(masterBackup("ReadBlock1_NoReplySixTimes")
-            .sim(busFault("noreply:3:1:6"))
-            .ends(11, R::Bus)
-            .waits(6));
-
+    c->push_back(B("Lookup_NoReply").bus("noreply:2:1").ends(0, R::Bus).waits(1));
+    c->push_back(B("Lookup_NoReplyThreeTimes").bus("noreply:2:1:17").ends(15, R::Bus).waits(3));
+    c->push_back(B("Lookup_BadChecksum").bus("badsum:2:1").ends(0, R::Bus).waits(1));
+    c->push_back(B("Lookup_WrongModule").bus("wrongsrc:2:1").ends(0, R::Bus).waits(1));
+    c->push_back(B("Lookup_ShortReply").bus("count:2:1").ends(0, R::Bus));
+    c->push_back(B("Lookup_LateBeyondTimeout").bus("late:2:1:100").ends(0, R::Bus).waits(1));
+    c->push_back(B("Lookup_LateWithinTimeout").bus("late:2:1:10").ends(0, R::Bus).patient());
+    c->push_back(B("Lookup_ConnectionCut").bus("close:2:1:0").ends(11, R::BusCut));
+    c->push_back(B("Lookup_NoModules").on("none").ends(15, R::Bus));
+    c->push_back(B("Lookup_BlankModules").sim({"--blank-fpms"}).ends(0, R::Bus));
+    c->push_back(MB("Success").ends(0, R::Bus));
+    c->push_back(MB("Master_Absent").on("1").ends(17, R::Bus));
+    c->push_back(MB("Master_LookupNoReply").bus("noreply:2:2").ends(0, R::Bus).waits(1));
     // Module 2's lookup reply is cut: programming mode cannot be switched on.
-    add(backup("ProgModeOn_GatewayGone")
-            .on("1,2")
-            .sim(busFault("close:2:2:0"))
-            .ends(11, R::BusCut));
-
-    add(backup("CompDb_NoReply").sim(busFault("noreply:0x71:1")).ends(11, R::Bus).waits(90));
+    c->push_back(B("ProgModeOn_GatewayGone").on("1,2").bus("close:2:2:0").ends(11, R::BusCut));
+    c->push_back(B("CompDb_NoReply").bus("noreply:0x71:1").ends(11, R::Bus).waits(90));
     // Only the module's own CompDB reply counts.
-    add(backup("CompDb_BadChecksum").sim(busFault("badsum:0x71:1")).ends(11, R::Bus).waits(90));
-    add(backup("CompDb_WrongModule").sim(busFault("wrongsrc:0x71:1")).ends(11, R::Bus).waits(90));
-    add(backup("CompDb_ShortReply").sim(busFault("count:0x71:1")).ends(0, R::Bus));
-    add(backup("CompDb_LateWithinTimeout")
-            .sim(busFault("late:0x71:1:500"))
-            .ends(0, R::Bus)
-            .waits(10));
-    add(backup("CompDb_LateBeyondTimeout")
-            .sim(busFault("late:0x71:1:5000"))
-            .ends(11, R::Bus)
-            .waits(90));
-    add(backup("CompDb_Oversized").sim(busFault("oversize:0x71:1")).ends(11, R::Bus));
-    add(backup("CompDb_NegativeLength").sim(busFault("negative:0x71:1")).ends(11, R::Bus));
-    add(backup("CompDb_ConnectionCut").sim(busFault("close:0x71:1:0")).ends(11, R::BusCut));
-
-    for (int block : {1, 240, 485}) {
-        addBlockCases(cases, backup, "ReadBlock", 3, block, 0);
-    }
-    for (int block : {1, 485}) {
-        addBlockCases(cases, backup, "EchoBlock", 4, block, 0.7);
-    }
+    c->push_back(B("CompDb_BadChecksum").bus("badsum:0x71:1").ends(11, R::Bus).waits(90));
+    c->push_back(B("CompDb_ShortReply").bus("count:0x71:1").ends(0, R::Bus));
+    c->push_back(B("CompDb_LateWithinTimeout").bus("late:0x71:1:500").ends(0, R::Bus).waits(10));
+    c->push_back(B("CompDb_Oversized").bus("oversize:0x71:1").ends(11, R::Bus));
+    c->push_back(B("CompDb_ConnectionCut").bus("close:0x71:1:0").ends(11, R::BusCut));
+    addBlockCases(c, B, "ReadBlock", 3, 1, 0, {"NoReplySixTimes", "NoReplyFiveTimes", "BadChecksum", "WrongModule", "ShortReply", "Oversized", "NegativeLength", "Late", "ConnectionCut"});
+    addBlockCases(c, B, "ReadBlock", 3, 485, 0, {"NoReplySixTimes", "NoReplyFiveTimes", "Late"});
+    addBlockCases(c, B, "EchoBlock", 4, 1, 0.7, {"NoReplySixTimes", "NoReplyFiveTimes", "BadChecksum", "Late", "ConnectionCut"});
+    addBlockCases(c, B, "EchoBlock", 4, 485, 0.7, {"NoReplySixTimes", "Late"});
     // No block is echoed or kept before a second read brings the same bytes:
     // a reply damaged past its checksum, a late one and a copy never pass.
-    add(backup("ReadBlock1_Damaged").sim(busFault("damage:3:1")).ends(0, R::Bus));
-    add(backup("ReadBlock240_Damaged").sim(busFault("damage:3:479")).ends(0, R::Bus));
-    add(backup("ReadBlock485_Damaged").sim(busFault("damage:3:969")).ends(0, R::Bus));
-    add(backup("ReadBlock1_SecondReadDamaged").sim(busFault("damage:3:2")).ends(0, R::Bus));
-    add(backup("ReadBlock2_Late2500ms").sim(busFault("late:3:3:125")).ends(0, R::Bus).waits(4));
-    add(backup("ReadBlock2_Late6500ms").sim(busFault("late:3:3:325")).ends(11, R::Bus).waits(7));
-    add(backup("ReadReplies_SentTwice").sim(busFault("twice:3:1:2")).ends(0, R::Bus).waits(2));
+    c->push_back(B("ReadBlock1_Damaged").bus("damage:3:1").ends(0, R::Bus));
+    c->push_back(B("ReadBlock485_Damaged").bus("damage:3:969").ends(0, R::Bus));
+    c->push_back(B("ReadBlock1_SecondReadDamaged").bus("damage:3:2").ends(0, R::Bus));
+    c->push_back(B("ReadBlock2_Late2500ms").bus("late:3:3:125").ends(0, R::Bus).waits(4));
+    c->push_back(B("ReadBlock2_Late6500ms").bus("late:3:3:325").ends(11, R::Bus).waits(7));
+    c->push_back(B("ReadReplies_SentTwice").bus("twice:3:1:2").ends(0, R::Bus).waits(2));
     // A module whose CRC after the templates is not the one before changed meanwhile.
-    add(backup("ReadCrcAfter_Damaged").sim(busFault("damage:6:2")).ends(10, R::Bus));
-
-    add(backup("ReadConfig_LateWithinTimeout")
-            .sim(busFault("late:0x5e:1:300"))
-            .ends(0, R::Bus)
-            .waits(6));
-    add(backup("ReadConfig_ConnectionCut").sim(busFault("close:0x5e:1:0")).ends(11, R::BusCut));
-    add(backup("ReadCrc_LateWithinTimeout").sim(busFault("late:6:1:300")).ends(0, R::Bus).waits(6));
+    c->push_back(B("ReadCrcAfter_Damaged").bus("damage:6:2").ends(10, R::Bus));
     // A backup never goes without a module's configuration or CRC: a lost or
     // unusable reply is asked for again, and six end the run. A reply still
     // owed after a time-out is waited for (up to the 10 s time-out) before
     // the next request, so that it cannot pass for that request's reply.
-    for (const auto& [value, function] :
-         std::vector<std::pair<std::string, std::string>>{{"ReadConfig", "0x5e"}, {"ReadCrc", "6"}}) {
-        const std::string target = function + ":1";
-        add(backup(value + "_NoReply").sim(busFault("noreply:" + target)).ends(0, R::Bus).waits(20));
-        add(backup(value + "_NoReplySixTimes")
-                .sim(busFault("noreply:" + target + ":6"))
-                .ends(11, R::Bus)
-                .waits(70));
-        add(backup(value + "_BadChecksum")
-                .sim(busFault("badsum:" + target))
-                .ends(0, R::Bus)
-                .waits(10));
-        add(backup(value + "_WrongModule")
-                .sim(busFault("wrongsrc:" + target))
-                .ends(0, R::Bus)
-                .waits(10));
-        add(backup(value + "_Oversized").sim(busFault("oversize:" + target)).ends(0, R::Bus).waits(20));
-        add(backup(value + "_NegativeLength")
-                .sim(busFault("negative:" + target))
-                .ends(0, R::Bus)
-                .waits(20));
+    for (const auto& [value, target] : std::vector<std::pair<std::string, std::string>>{{"ReadConfig", "0x5e:1"}, {"ReadCrc", "6:1"}}) {
+        c->push_back(B(value + "_NoReply").bus("noreply:" + target).ends(0, R::Bus).waits(20));
+        c->push_back(B(value + "_NoReplySixTimes").bus("noreply:" + target + ":6").ends(11, R::Bus).waits(70));
+        c->push_back(B(value + "_BadChecksum").bus("badsum:" + target).ends(0, R::Bus).waits(10));
+        c->push_back(B(value + "_Oversized").bus("oversize:" + target).ends(0, R::Bus).waits(20));
         // 600 ms is 12 s of the tool's clock, past the 10 s time-out.
-        add(backup(value + "_LateBeyondTimeout")
-                .sim(busFault("late:" + target + ":600"))
-                .ends(0, R::Bus)
-                .waits(24));
+        c->push_back(B(value + "_LateBeyondTimeout").bus("late:" + target + ":600").ends(0, R::Bus).waits(24));
     }
+    c->push_back(B("ReadConfig_LateWithinTimeout").bus("late:0x5e:1:300").ends(0, R::Bus).waits(6));
+    c->push_back(B("ReadConfig_ConnectionCut").bus("close:0x5e:1:0").ends(11, R::BusCut));
     // Four configuration bytes instead of five cannot be stored.
-    add(backup("ReadConfig_ShortReply").sim(busFault("count:0x5e:1")).ends(0, R::Bus));
+    c->push_back(B("ReadConfig_ShortReply").bus("count:0x5e:1").ends(0, R::Bus));
     // The last exchange before the closing phase: the closing phase cannot go out.
-    add(backup("ReadCrc_ConnectionCut").sim(busFault("close:6:1:0")).ends(11, R::BusCut));
-
-    add(backup("Module2_ReadBlock1_NoReplySixTimes")
-            .on("1,2")
-            .sim(busFault("noreply:3:971:6"))
-            .ends(11, R::Bus)
-            .waits(6));
-    add(backup("Module2_CompDb_NoReply")
-            .on("1,2")
-            .sim(busFault("noreply:0x71:2"))
-            .ends(11, R::Bus)
-            .waits(90));
-    add(backup("Module8_EchoBlock1_NoReplySixTimes")
-            .on("1,8")
-            .sim(busFault("noreply:4:486:6"))
-            .ends(11, R::Bus)
-            .waits(11));
-    add(backup("Module8_ReadBlock30_ConnectionCut")
-            .on("2,5,8")
-            .sim(busFault("close:3:1999:0"))
-            .ends(11, R::BusCut));
+    c->push_back(B("ReadCrc_ConnectionCut").bus("close:6:1:0").ends(11, R::BusCut));
+    c->push_back(B("Module2_ReadBlock1_NoReplySixTimes").on("1,2").bus("noreply:3:971:6").ends(11, R::Bus).waits(6));
+    c->push_back(B("Module2_CompDb_NoReply").on("1,2").bus("noreply:0x71:2").ends(11, R::Bus).waits(90));
+    c->push_back(B("Module8_EchoBlock1_NoReplySixTimes").on("1,8").bus("noreply:4:486:6").ends(11, R::Bus).waits(11));
+    c->push_back(B("Module8_ReadBlock30_ConnectionCut").on("2,5,8").bus("close:3:1999:0").ends(11, R::BusCut));
 }
 
-void addRestoreBusCases(std::vector<MatrixCase>* cases) {
-    auto add = [cases](MatrixCase c) { cases->push_back(std::move(c)); };
-    add(restore("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
-    add(restore("Bus_SlowReplies").sim({"--bus-delay", "2"}).ends(0, R::Bus).waits(25));
-    // Every reply comes 40 s late on the tool's clock: the module is taken
-    // to be absent and left alone.
-    add(restore("Bus_RepliesBeyondTimeouts")
-            .sim({"--bus-delay", "2000"})
-            .ends(13, R::Bus)
-            .waits(3)
-            .crcOf("1"));
-
+void addRestoreBusCases(std::vector<MatrixCase>* c) {
+    c->push_back(RS("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
+    c->push_back(RS("Bus_SlowReplies").sim({"--bus-delay", "2"}).ends(0, R::Bus).waits(25));
+    // Every reply comes 40 s late on the tool's clock: the module is taken to be absent and left alone.
+    c->push_back(RS("Bus_RepliesBeyondTimeouts").sim({"--bus-delay", "2000"}).ends(13, R::Bus).waits(3).crcOf("1"));
     // The module does not answer its lookup: the file's module is restored all the same.
-    add(restore("Lookup_NoReply").sim(busFault("noreply:2:1")).ends(0, R::Bus).waits(1));
-    add(restore("Lookup_BadChecksum").sim(busFault("badsum:2:1")).ends(0, R::Bus));
-    add(restore("Lookup_WrongModule").sim(busFault("wrongsrc:2:1")).ends(0, R::Bus));
-    add(restore("Lookup_LateBeyondTimeout").sim(busFault("late:2:1:100")).ends(0, R::Bus).waits(1));
-    add(restore("Lookup_NegativeLength").sim(busFault("negative:2:1")).ends(0, R::Bus));
-    add(restore("Lookup_ConnectionCut").sim(busFault("close:2:1:0")).ends(11, R::BusCut));
+    c->push_back(RS("Lookup_NoReply").bus("noreply:2:1").ends(0, R::Bus).waits(1));
+    c->push_back(RS("Lookup_ConnectionCut").bus("close:2:1:0").ends(11, R::BusCut));
     // Module 2 is not there: module 1 is restored, module 2 left alone, and the run says so.
-    add(restore("Lookup_ModuleOnlyInFile").holding("1,2").ends(13, R::Bus).crcOf("2"));
-    add(restore("Lookup_ModuleOnlyOnBus").on("1,2").ends(0, R::Bus));
-
-    add(restore("Clean_NoReply").sim(busFault("noreply:0x5a:1")).ends(0, R::Bus).waits(90));
+    c->push_back(RS("Lookup_ModuleOnlyInFile").holding("1,2").ends(13, R::Bus).crcOf("2"));
+    c->push_back(RS("Lookup_ModuleOnlyOnBus").on("1,2").ends(0, R::Bus));
+    c->push_back(RS("Clean_NoReply").bus("noreply:0x5a:1").ends(0, R::Bus).waits(90));
     // A clean whose own reply never comes is waited for as long as one that sends none.
-    add(restore("Clean_BadChecksum").sim(busFault("badsum:0x5a:1")).ends(0, R::Bus).waits(90));
-    add(restore("Clean_WrongModule").sim(busFault("wrongsrc:0x5a:1")).ends(0, R::Bus).waits(90));
-    add(restore("Clean_Oversized").sim(busFault("oversize:0x5a:1")).ends(0, R::Bus));
-    add(restore("Clean_LateWithinTimeout")
-            .sim(busFault("late:0x5a:1:500"))
-            .ends(0, R::Bus)
-            .waits(10));
-    add(restore("Clean_ConnectionCut")
-            .sim(busFault("close:0x5a:1:0"))
-            .ends(11, R::BusCut)
-            .cleanedNotRestored("1"));
-
-    for (int block : {1, 485}) {
-        addBlockCases(cases, restore, "WriteBlock", 4, block, 0.7);
-    }
-
+    c->push_back(RS("Clean_BadChecksum").bus("badsum:0x5a:1").ends(0, R::Bus).waits(90));
+    c->push_back(RS("Clean_LateWithinTimeout").bus("late:0x5a:1:500").ends(0, R::Bus).waits(10));
+    c->push_back(RS("Clean_ConnectionCut").bus("close:0x5a:1:0").ends(11, R::BusCut).cleanedNotRestored("1"));
+    addBlockCases(c, RS, "WriteBlock", 4, 1, 0.7, {"NoReplySixTimes", "NoReplyFiveTimes", "BadChecksum", "WrongModule", "Late", "ConnectionCut"});
+    addBlockCases(c, RS, "WriteBlock", 4, 485, 0.7, {"NoReplySixTimes", "Late"});
     // The module writes the configuration even where its reply is lost.
-    add(restore("WriteConfig_NoReply").sim(busFault("noreply:0x60:1")).ends(0, R::Bus).waits(10));
-    add(restore("WriteConfig_BadChecksum")
-            .sim(busFault("badsum:0x60:1"))
-            .ends(0, R::Bus)
-            .waits(10));
-    add(restore("WriteConfig_WrongModule")
-            .sim(busFault("wrongsrc:0x60:1"))
-            .ends(0, R::Bus)
-            .waits(10));
-    add(restore("WriteConfig_NegativeLength").sim(busFault("negative:0x60:1")).ends(0, R::Bus));
-    add(restore("WriteConfig_LateWithinTimeout")
-            .sim(busFault("late:0x60:1:100"))
-            .ends(0, R::Bus)
-            .waits(2));
-    add(restore("WriteConfig_Oversized").sim(busFault("oversize:0x60:1")).ends(0, R::Bus));
+    c->push_back(RS("WriteConfig_NoReply").bus("noreply:0x60:1").ends(0, R::Bus).waits(10));
+    c->push_back(RS("WriteConfig_BadChecksum").bus("badsum:0x60:1").ends(0, R::Bus).waits(10));
+    c->push_back(RS("WriteConfig_LateWithinTimeout").bus("late:0x60:1:100").ends(0, R::Bus).waits(2));
     // The acknowledgement comes after the 10 s time-out: it is waited for,
     // never taken for the CRC reply that follows.
-    add(restore("WriteConfig_LateBeyondTimeout")
-            .sim(busFault("late:0x60:1:600"))
-            .ends(0, R::Bus)
-            .waits(24));
-    add(restore("WriteConfig_ConnectionCut")
-            .sim(busFault("close:0x60:1:0"))
-            .ends(11, R::BusCut)
-            .cleanedNotRestored("1"));
-
-    add(restore("ReadCrc_NoReply")
-            .sim(busFault("noreply:6:1"))
-            .ends(9, R::Bus)
-            .waits(10)
-            .crcOf("1"));
-    add(restore("ReadCrc_BadChecksum")
-            .sim(busFault("badsum:6:1"))
-            .ends(9, R::Bus)
-            .waits(10)
-            .crcOf("1"));
-    add(restore("ReadCrc_WrongModule")
-            .sim(busFault("wrongsrc:6:1"))
-            .ends(9, R::Bus)
-            .waits(10)
-            .crcOf("1"));
+    c->push_back(RS("WriteConfig_LateBeyondTimeout").bus("late:0x60:1:600").ends(0, R::Bus).waits(24));
+    c->push_back(RS("WriteConfig_ConnectionCut").bus("close:0x60:1:0").ends(11, R::BusCut).cleanedNotRestored("1"));
+    c->push_back(RS("ReadCrc_NoReply").bus("noreply:6:1").ends(9, R::Bus).waits(10).crcOf("1"));
+    c->push_back(RS("ReadCrc_BadChecksum").bus("badsum:6:1").ends(9, R::Bus).waits(10).crcOf("1"));
     // Four of the five bytes, all equal to the file's: a reply of 1 to 5 bytes passes.
-    add(restore("ReadCrc_ShortReply").sim(busFault("count:6:1")).ends(0, R::Bus));
-    add(restore("ReadCrc_Oversized").sim(busFault("oversize:6:1")).ends(9, R::Bus).crcOf("1"));
-    add(restore("ReadCrc_NegativeLength").sim(busFault("negative:6:1")).ends(9, R::Bus).crcOf("1"));
-    add(restore("ReadCrc_LateWithinTimeout")
-            .sim(busFault("late:6:1:100"))
-            .ends(0, R::Bus)
-            .waits(2));
-    add(restore("ReadCrc_LateBeyondTimeout")
-            .sim(busFault("late:6:1:600"))
-            .ends(9, R::Bus)
-            .waits(10)
-            .crcOf("1"));
-    add(restore("ReadCrc_ConnectionCut").sim(busFault("close:6:1:0")).ends(11, R::BusCut));
-
-    add(restore("Module2_WriteBlock1_NoReplySixTimes")
-            .on("1,2")
-            .holding("1,2")
-            .sim(busFault("noreply:4:486:6"))
-            .ends(11, R::Bus)
-            .waits(11)
-            .cleanedNotRestored("2"));
-    add(restore("Module2_ReadCrc_NoReply")
-            .on("1,2")
-            .holding("1,2")
-            .sim(busFault("noreply:6:2"))
-            .ends(9, R::Bus)
-            .waits(10)
-            .crcOf("2"));
-    add(restore("Module2_Clean_ConnectionCut")
-            .on("1,2")
-            .holding("1,2")
-            .sim(busFault("close:0x5a:2:0"))
-            .ends(11, R::BusCut)
-            .cleanedNotRestored("2"));
-    add(restore("Module8_WriteBlock1_NoReplySixTimes")
-            .on("1,8")
-            .holding("1,8")
-            .sim(busFault("noreply:4:486:6"))
-            .ends(11, R::Bus)
-            .waits(11)
-            .cleanedNotRestored("8"));
-
-    add(fpmOnly("Success").ends(0, R::Bus));
+    c->push_back(RS("ReadCrc_ShortReply").bus("count:6:1").ends(0, R::Bus));
+    c->push_back(RS("ReadCrc_Oversized").bus("oversize:6:1").ends(9, R::Bus).crcOf("1"));
+    c->push_back(RS("ReadCrc_LateWithinTimeout").bus("late:6:1:100").ends(0, R::Bus).waits(2));
+    c->push_back(RS("ReadCrc_LateBeyondTimeout").bus("late:6:1:600").ends(9, R::Bus).waits(10).crcOf("1"));
+    c->push_back(RS("ReadCrc_ConnectionCut").bus("close:6:1:0").ends(11, R::BusCut));
+    c->push_back(RS("Module2_WriteBlock1_NoReplySixTimes").on("1,2").holding("1,2").bus("noreply:4:486:6").ends(11, R::Bus).waits(11).cleanedNotRestored("2"));
+    c->push_back(RS("Module2_ReadCrc_NoReply").on("1,2").holding("1,2").bus("noreply:6:2").ends(9, R::Bus).waits(10).crcOf("2"));
+    c->push_back(RS("Module2_Clean_ConnectionCut").on("1,2").holding("1,2").bus("close:0x5a:2:0").ends(11, R::BusCut).cleanedNotRestored("2"));
+    c->push_back(RS("Module8_WriteBlock1_NoReplySixTimes").on("1,8").holding("1,8").bus("noreply:4:486:6").ends(11, R::Bus).waits(11).cleanedNotRestored("8"));
+    c->push_back(FO("Success").ends(0, R::Bus));
 
     // A restore checks the whole file before it sends anything.
-    add(restore("File_ShortConfig").fileKey("FPM1.CFG", "AAAA").ends(7, R::NoController));
-    add(restore("File_NoConfig").fileKey("FPM1.CFG", "").ends(7, R::NoController));
-    add(restore("File_NoCrc").fileKey("FPM1.CRC", "").ends(7, R::NoController));
-    add(restore("File_PartialModule")
-            .fileKey("FPM1.DataLength", "0")
-            .fileKey("FPM1.Data", "")
-            .ends(7, R::NoController));
-    add(restore("File_MasterOfThreeModules").holding("1,2,3").fileKey("FPM0.MASTER", "195").ends(7, R::NoController));
-    add(restore("File_MasterOutOfRange").fileKey("FPM0.MASTER", "449").ends(7, R::NoController));
-    add(restore("File_MasterNegative").fileKey("FPM0.MASTER", "-1").ends(7, R::NoController));
-    add(restore("File_NoModule").holding("").ends(7, R::NoController));
-    add(fpmOnly("File_NoModule").holding("").ends(7, R::NoController));
-    add(fpmOnly("File_Junk").holding("").fileKey("junk", "x").ends(7, R::NoController));
-    add(oneToOne("File_SourceNotInFile").holding("2").ends(17, R::NoController));
-    add(fpmOnly("Bus_Refused").sim({"--refuse-bus"}).ends(1, R::NoBus).waits(90));
-    add(fpmOnly("WriteBlock1_NoReplySixTimes")
-            .sim(busFault("noreply:4:1:6"))
-            .ends(11, R::Bus)
-            .waits(11)
-            .cleanedNotRestored("1"));
-    add(fpmOnly("ReadCrc_NoReply")
-            .sim(busFault("noreply:6:1"))
-            .ends(9, R::Bus)
-            .waits(10)
-            .crcOf("1"));
+    c->push_back(RS("File_ShortConfig").fileKey("FPM1.CFG", "AAAA").ends(7, R::NoController));
+    c->push_back(RS("File_NoConfig").fileKey("FPM1.CFG", "").ends(7, R::NoController));
+    c->push_back(RS("File_NoCrc").fileKey("FPM1.CRC", "").ends(7, R::NoController));
+    c->push_back(RS("File_PartialModule").fileKey("FPM1.DataLength", "0").fileKey("FPM1.Data", "").ends(7, R::NoController));
+    c->push_back(RS("File_MasterOfThreeModules").holding("1,2,3").fileKey("FPM0.MASTER", "195").ends(7, R::NoController));
+    c->push_back(RS("File_MasterOutOfRange").fileKey("FPM0.MASTER", "449").ends(7, R::NoController));
+    c->push_back(RS("File_NoModule").holding("").ends(7, R::NoController));
+    c->push_back(FO("File_NoModule").holding("").ends(7, R::NoController));
+    c->push_back(FO("File_Junk").holding("").fileKey("junk", "x").ends(7, R::NoController));
+    c->push_back(OO("File_SourceNotInFile").holding("2").ends(17, R::NoController));
 
-    add(oneToOne("Success").ends(0, R::Bus));
-    add(oneToOne("Destination_Absent").on("1").ends(18, R::Bus));
+    c->push_back(OO("Success").ends(0, R::Bus));
+    c->push_back(OO("Destination_Absent").on("1").ends(18, R::Bus));
     // The destination's lookup (the 22nd: the file's scan asks 8 + 6 + 6) is lost once.
-    add(oneToOne("Destination_LookupNoReply")
-            .sim(busFault("noreply:2:22"))
-            .ends(0, R::Bus)
-            .waits(1));
-    add(oneToOne("Destination_ConnectionCut").sim(busFault("close:2:22:0")).ends(11, R::BusCut));
-    add(oneToOne("WriteBlock1_NoReplySixTimes")
-            .sim(busFault("noreply:4:1:6"))
-            .ends(11, R::Bus)
-            .waits(11)
-            .cleanedNotRestored("2"));
-    add(oneToOne("Clean_NoReply").sim(busFault("noreply:0x5a:1")).ends(0, R::Bus).waits(90));
-    add(oneToOne("ReadCrc_NoReply")
-            .sim(busFault("noreply:6:1"))
-            .ends(9, R::Bus)
-            .waits(10)
-            .crcOf("2"));
-
-    add(oneToAll("Success").ends(0, R::Bus));
-    // Module 1's lookup before the clean (the 21st) is lost once: it is still cleaned,
-    // written and checked.
-    add(oneToAll("Clean_LookupNoReply").sim(busFault("noreply:2:21")).ends(0, R::Bus).waits(1));
-    add(oneToAll("Module2_ReadCrc_NoReply")
-            .sim(busFault("noreply:6:2"))
-            .ends(9, R::Bus)
-            .waits(10)
-            .crcOf("2"));
-    add(oneToAll("Module2_Clean_ConnectionCut")
-            .sim(busFault("close:0x5a:2:0"))
-            .ends(11, R::BusCut)
-            .cleanedNotRestored("1,2"));
-
-    add(masterRestore("Success").ends(0, R::Bus));
-    add(masterRestore("Clean_LookupNoReply")
-            .sim(busFault("noreply:2:22"))
-            .ends(0, R::Bus)
-            .waits(1));
-    add(masterRestore("Module1_ReadCrc_NoReply")
-            .sim(busFault("noreply:6:1"))
-            .ends(9, R::Bus)
-            .waits(10)
-            .crcOf("1"));
-    add(masterRestore("Module1_Clean_NoReply")
-            .sim(busFault("noreply:0x5a:1"))
-            .ends(0, R::Bus)
-            .waits(90));
+    c->push_back(OO("Destination_LookupNoReply").bus("noreply:2:22").ends(0, R::Bus).waits(1));
+    c->push_back(OO("Destination_ConnectionCut").bus("close:2:22:0").ends(11, R::BusCut));
+    c->push_back(OO("WriteBlock1_NoReplySixTimes").bus("noreply:4:1:6").ends(11, R::Bus).waits(11).cleanedNotRestored("2"));
+    c->push_back(OO("Clean_NoReply").bus("noreply:0x5a:1").ends(0, R::Bus).waits(90));
+    c->push_back(OO("ReadCrc_NoReply").bus("noreply:6:1").ends(9, R::Bus).waits(10).crcOf("2"));
+    c->push_back(OA("Success").ends(0, R::Bus));
+    // Module 1's lookup before the clean (the 21st) is lost once: it is still cleaned, written and checked.
+    c->push_back(OA("Clean_LookupNoReply").bus("noreply:2:21").ends(0, R::Bus).waits(1));
+    c->push_back(OA("Module2_ReadCrc_NoReply").bus("noreply:6:2").ends(9, R::Bus).waits(10).crcOf("2"));
+    c->push_back(OA("Module2_Clean_ConnectionCut").bus("close:0x5a:2:0").ends(11, R::BusCut).cleanedNotRestored("1,2"));
+    c->push_back(MR("Success").ends(0, R::Bus));
+    c->push_back(MR("Clean_LookupNoReply").bus("noreply:2:22").ends(0, R::Bus).waits(1));
+    c->push_back(MR("Module1_ReadCrc_NoReply").bus("noreply:6:1").ends(9, R::Bus).waits(10).crcOf("1"));
+    c->push_back(MR("Module1_Clean_NoReply").bus("noreply:0x5a:1").ends(0, R::Bus).waits(90));
 }
+// clang-format on
 
 std::vector<MatrixCase> allCases() {
     std::vector<MatrixCase> cases;

