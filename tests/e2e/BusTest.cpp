@@ -25,9 +25,6 @@ namespace {
 const char* const SET_NAMES[] = {"UserManagerConfig", "ConfigManager", "DayLightConfig",
                                  "SystemTimeConfig"};
 const int SPEEDUP = 20; // the tool's clock runs this much faster under libfaketime
-// Where a run must succeed after the fifth time-out in a row, a 1 s time-out
-// stays 200 ms long, far above a reply's delay on a loaded machine.
-const int PATIENT_SPEEDUP = 5;
 const int TEMPLATE_BLOCKS = 485;
 
 // A bus telegram as the simulator logged it, decoded by the test itself.
@@ -107,10 +104,6 @@ std::vector<std::string> closingPhase() {
     return {"ff:08", "cf:01"};
 }
 
-bool endsWith(const std::vector<std::string>& all, const std::vector<std::string>& tail) {
-    return all.size() >= tail.size() && std::equal(tail.begin(), tail.end(), all.end() - tail.size());
-}
-
 class E2eBus : public ::testing::Test {
 protected:
     std::string address = testsupport::reserveLoopbackAddress();
@@ -154,11 +147,6 @@ protected:
             result[number] = module(sim, number);
         }
         return result;
-    }
-
-    std::string fileValue(const std::string& key) {
-        auto entries = e2e::parseBackup(readFile(backupFile));
-        return entries.count(key) ? entries[key] : "<absent>";
     }
 };
 
@@ -358,131 +346,3 @@ TEST_F(E2eBus, RestoreOfEveryModuleAndOfOneModule) {
     EXPECT_EQ(oneToThree.err, "One ore more FPM has a wrong CRC. [3]\n");
 }
 
-TEST_F(E2eBus, BackupFailuresKeepTheEarlierFileAndCloseTheBus) {
-    struct Case {
-        std::vector<std::string> simArgs;
-        std::vector<std::string> toolArgs;
-        int status;
-        std::string message;
-        bool fpm1Collected; // the .partial holds the first blocks of FPM 1
-    };
-    const std::vector<Case> cases = {
-        {{"--fpms", "none"}, {}, 15, "No FPM found.", false},
-        {{"--fpms", "1,2,3"}, {"--fpm-from", "5"}, 17, "Unkown source FPM.", false},
-        // The tenth read request of FPM 1 and the five after it stay unanswered.
-        {{"--fpms", "1", "--bus-fault", "noreply:3:10:6"}, {}, 11, "Network unreachable.", true},
-        // The tenth echo and the five after it stay without a reply.
-        {{"--fpms", "1", "--bus-fault", "noreply:4:10:6"}, {}, 11, "Network unreachable.", true},
-    };
-    const std::string previous = "Global.Version=107\nprevious=site\n\n";
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message + " " + std::to_string(c.status));
-        testsupport::writeFile(backupFile, previous);
-        std::remove((backupFile + ".partial").c_str());
-        auto sim = startSim(c.simArgs, "sim-" + std::to_string(&c - cases.data()));
-        const std::string fpm1 = sim->fpmTemplates(1);
-        auto result = tool("--backup", 1, c.toolArgs);
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.err, c.message + "\nPartial backup kept in " + backupFile + ".partial\n");
-        EXPECT_EQ(readFile(backupFile), previous);
-        const auto partial = e2e::parseBackup(readFile(backupFile + ".partial"));
-        EXPECT_EQ(partial.count("SystemTimeConfig.DataLength"), 1u) << "the controller's data is kept";
-        EXPECT_EQ(partial.count("FPM1.DataLength"), c.fpm1Collected ? 1u : 0u);
-        if (c.fpm1Collected && partial.count("FPM1.Data")) {
-            const std::string collected = e2e::unbase64(partial.at("FPM1.Data"));
-            EXPECT_EQ(partial.at("FPM1.DataLength"), std::to_string(collected.size()));
-            EXPECT_TRUE(collected.size() >= 128 && collected.size() % 128 == 0 && collected.size() < 62000);
-            EXPECT_EQ(collected, fpm1.substr(0, collected.size())) << "only what the module sent";
-        }
-        EXPECT_TRUE(endsWith(shape(busTelegrams(*sim)), closingPhase()));
-        EXPECT_EQ(sim->events().back().what, "close") << "the tool closed the bus connection";
-    }
-}
-
-TEST_F(E2eBus, BackupStoresOnlyBytesReadFromTheModule) {
-    // Replies that fail their checksum, come from another module, carry
-    // another byte count, arrive after the time-out, announce more than a
-    // frame holds or a negative length: each is asked for again, and the
-    // file still holds exactly the module's bytes.
-    auto sim = startSim({"--fpms", "2", "--bus-fault", "badsum:3:5", "--bus-fault", "wrongsrc:3:9",
-                         "--bus-fault", "count:3:14", "--bus-fault", "late:3:20:300", "--bus-fault",
-                         "oversize:3:30", "--bus-fault", "negative:3:40", "--bus-fault", "noreply:3:50:5"},
-                        "sim");
-    // Taken before the run: the tool echoes every block back into the module.
-    const auto before = modules(*sim, {2});
-    auto result = tool("--backup", 1, {}, "pw", PATIENT_SPEEDUP);
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(readFile(backupFile), e2e::expectedBackup(107, dataSets(*sim), 0xC0, before));
-    EXPECT_EQ(sim->fpmTemplates(2), before.at(2).templates) << "the backup changed the module";
-    EXPECT_GE(countOf(busTelegrams(*sim), 0xC2, 0x03), TEMPLATE_BLOCKS);
-}
-
-TEST_F(E2eBus, RestoreFailures) {
-    auto source = startSim({"--fpms", "1,2,3"}, "source");
-    ASSERT_EQ(tool("--backup", 1).status, 0);
-    const std::string good = readFile(backupFile);
-    source.reset();
-
-    auto target = startSim({"--fpms", "1,2,3", "--seed", "31"}, "target");
-    const auto before = modules(*target, {1, 2, 3});
-    auto noDestination = tool("--restore", 1, {"--fpm-only", "--fpm-from", "2", "--fpm-to", "7"});
-    EXPECT_EQ(noDestination.status, 18);
-    EXPECT_EQ(noDestination.err, "Destination FPM not found.\n");
-    auto noSource = tool("--restore", 1, {"--fpm-only", "--fpm-from", "6"});
-    EXPECT_EQ(noSource.status, 17);
-    EXPECT_EQ(noSource.err, "Unkown source FPM.\n");
-    auto telegrams = busTelegrams(*target);
-    EXPECT_TRUE(std::none_of(telegrams.begin(), telegrams.end(), [](const Telegram& t) {
-        return t.function == 0x04 || t.function == 0x5A;
-    })) << "nothing written, nothing cleaned";
-    // The source is missing from the file: refused before anything is sent.
-    EXPECT_EQ(countOf(telegrams, 0xCF, 0x01), 1) << "the bus was reset after the first";
-    EXPECT_EQ(modules(*target, {1, 2, 3}).at(3).templates, before.at(3).templates);
-    target.reset();
-
-    // A module that stays silent five times in a row is still written; the
-    // sixth time ends the run.
-    auto patient = startSim({"--fpms", "1", "--bus-fault", "noreply:4:10:5"}, "patient");
-    auto fiveMissing = tool("--restore", 1, {"--fpm-only", "--fpm-from", "1", "--fpm-to", "1"}, "pw",
-                            PATIENT_SPEEDUP);
-    EXPECT_EQ(fiveMissing.status, 0) << fiveMissing.err;
-    // The tenth write goes out six times, 700 ms apart after each missing reply.
-    const auto writes = patient->frames(testsupport::SimProcess::kBusPort);
-    const auto repeated = std::adjacent_find(writes.begin(), writes.end(), [](const std::string& a, const std::string& b) {
-        return a == b && a.find(" 02 c1 04 f0 ") != std::string::npos;
-    });
-    ASSERT_NE(repeated, writes.end());
-    EXPECT_EQ(std::count(writes.begin(), writes.end(), *repeated), 6);
-    EXPECT_GE(gapMs(patient->events(), testsupport::SimProcess::kBusPort, *repeated,
-                    testsupport::SimProcess::kBusPort, *repeated),
-              (1000 + 700) / PATIENT_SPEEDUP - 10);
-    patient.reset();
-    auto silent = startSim({"--fpms", "1", "--bus-fault", "noreply:4:10:6"}, "silent");
-    auto sixMissing = tool("--restore", 1, {"--fpm-only", "--fpm-from", "1", "--fpm-to", "1"});
-    EXPECT_EQ(sixMissing.status, 11);
-    EXPECT_EQ(sixMissing.err, "Network unreachable.\nFPM 1 was cleaned and not restored\n");
-    EXPECT_TRUE(endsWith(shape(busTelegrams(*silent)), closingPhase()));
-    silent.reset();
-
-    // A wrong password ends an FPM-only restore before the bus is opened,
-    // with the controller connection closed in the orderly way.
-    auto guarded = startSim({"--fpms", "1"}, "guarded");
-    auto wrong = tool("--restore", 1, {"--fpm-only"}, "guess");
-    EXPECT_EQ(wrong.status, 3);
-    const auto events = guarded->events();
-    EXPECT_TRUE(std::none_of(events.begin(), events.end(), [](const testsupport::SimEvent& event) {
-        return event.port == testsupport::SimProcess::kBusPort;
-    }));
-    EXPECT_EQ(guarded->frames(testsupport::SimProcess::kDataPort).back(), "01 03 00");
-    guarded.reset();
-
-    // Module data that does not decode to its recorded length stops the run
-    // before anything is written to the controller or a module.
-    auto corruptTarget = startSim({"--fpms", "1,2,3"}, "corrupt");
-    testsupport::writeFile(backupFile, good.substr(0, good.find("FPM2.DataLength=62000")) + "FPM2.DataLength=61999" +
-                                           good.substr(good.find("FPM2.DataLength=62000") + 21));
-    auto corrupt = tool("--restore", 1);
-    EXPECT_EQ(corrupt.status, 7);
-    EXPECT_EQ(corrupt.err, "Backup file is corrupt.\n");
-    EXPECT_TRUE(corruptTarget->events().empty()) << "no connection at all";
-}

@@ -245,19 +245,49 @@ protected:
         EXPECT_EQ(othersIn(siteFolder, {"site.bak", "site.bak.partial"}),
                   std::vector<std::string>{})
             << "no temporary file is left";
-        if (result.status != 0) {
-            EXPECT_EQ(file, EARLIER_BACKUP) << "a failed backup keeps the earlier file";
-            return;
-        }
-        EXPECT_FALSE(e2e::exists(backupFile + ".partial"));
         std::map<int, Module> saved = modulesBefore;
         int master = 0xC0;
         if (c.task == MatrixTask::MasterBackup) {
-            saved = {{2, modulesBefore.at(2)}};
+            saved.clear();
+            if (modulesBefore.count(2)) {
+                saved[2] = modulesBefore.at(2);
+            }
             master = 0xC2;
         }
-        EXPECT_TRUE(file == e2e::expectedBackup(c.fileVersion, setsBefore, master, saved))
+        const std::string complete = e2e::expectedBackup(c.fileVersion, setsBefore, master, saved);
+        if (result.status != 0) {
+            EXPECT_EQ(file, EARLIER_BACKUP) << "a failed backup keeps the earlier file";
+            checkPartial(e2e::parseBackup(complete));
+            return;
+        }
+        EXPECT_FALSE(e2e::exists(backupFile + ".partial"));
+        EXPECT_TRUE(file == complete)
             << "not the new complete backup: " << e2e::parseBackup(file).size() << " keys";
+    }
+
+    // A failed backup's partial file (mode 0600) holds only what the site
+    // sent: values as the complete backup has them, templates up to where
+    // the transfer stopped.
+    void checkPartial(const std::map<std::string, std::string>& complete) {
+        const std::string partial = backupFile + ".partial";
+        struct stat info;
+        if (stat(partial.c_str(), &info) != 0) {
+            return;
+        }
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        const auto entries = e2e::parseBackup(testsupport::readFile(partial));
+        for (const auto& [key, value] : entries) {
+            const size_t dot = key.find('.');
+            const std::string field = key.substr(dot + 1);
+            if (field == "Data" && key.rfind("FPM", 0) == 0) {
+                const std::string collected = e2e::unbase64(value);
+                EXPECT_EQ(entries.at(key.substr(0, dot) + ".DataLength"), std::to_string(collected.size()));
+                EXPECT_TRUE(collected == e2e::unbase64(complete.at(key)).substr(0, collected.size()))
+                    << key << " holds bytes the module did not send";
+            } else if (!(field == "DataLength" && key.rfind("FPM", 0) == 0)) {
+                EXPECT_EQ(value, complete.count(key) ? complete.at(key) : "<absent>") << key;
+            }
+        }
     }
 
     // What the site holds after the run.

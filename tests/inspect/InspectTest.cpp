@@ -135,48 +135,29 @@ TEST_F(Inspect, EachDamageIsOneProblemLineAndExit7) {
         std::string problem;
     };
     const std::string crcWithoutPadding = site().at("FPM1.CRC").substr(0, 7);
+    // clang-format off
+    auto setModule1 = [](Entries& e, const char* length, size_t bytesHeld) { e["FPM1.DataLength"] = length; e["FPM1.Data"] = e2e::base64(bytes(bytesHeld, 9)); };
     const std::vector<Case> cases = {
-        {[](Entries& e) { e.erase("ConfigManager.DataLength"); },
-         "ConfigManager.DataLength is missing"},
+        {[](Entries& e) { e.erase("ConfigManager.DataLength"); }, "ConfigManager.DataLength is missing"},
         {[](Entries& e) { e.erase("Global.Version"); }, "Global.Version is missing"},
-        {[](Entries& e) { e["Global.Version"] = "-107"; },
-         "Global.Version is not a decimal number: '-107'"},
-        {[](Entries& e) { e["Global.Version"] = "103"; },
-         "interface version 103 is older than 104, the oldest a restore accepts"},
-        {[](Entries& e) { e["UserManagerConfig.Data"] = e2e::base64(bytes(299, 1)); },
-         "UserManagerConfig.Data decodes to 299 bytes, but UserManagerConfig.DataLength is 300"},
-        {[](Entries& e) { e["DayLightConfig.Data"] = "AQID"; },
-         "DayLightConfig.Data decodes to 3 bytes, but DayLightConfig.DataLength is 0"},
+        {[](Entries& e) { e["Global.Version"] = "-107"; }, "Global.Version is not a decimal number: '-107'"},
+        {[](Entries& e) { e["Global.Version"] = "103"; }, "interface version 103 is older than 104, the oldest a restore accepts"},
+        {[](Entries& e) { e["UserManagerConfig.Data"] = e2e::base64(bytes(299, 1)); }, "UserManagerConfig.Data decodes to 299 bytes, but UserManagerConfig.DataLength is 300"},
+        {[](Entries& e) { e["DayLightConfig.Data"] = "AQID"; }, "DayLightConfig.Data decodes to 3 bytes, but DayLightConfig.DataLength is 0"},
         {[](Entries& e) { e["FPM3.Data"][100] = '*'; }, "FPM3.Data is not valid Base64"},
         // The tool's decoder would take this; the writer never leaves padding out.
         {[&](Entries& e) { e["FPM1.CRC"] = crcWithoutPadding; }, "FPM1.CRC is not valid Base64"},
         {[](Entries& e) { e.erase("FPM3.CRC"); }, "FPM3.CRC is missing"},
         // A line without a value is skipped, as a restore skips it.
         {[](Entries& e) { e["FPM1.CFG"] = "   "; }, "FPM1.CFG is missing"},
-        {[](Entries& e) { e["FPM1.CFG"] = e2e::base64(bytes(4, 9)); },
-         "FPM1.CFG holds 4 bytes, not 5"},
-        {[](Entries& e) {
-             e["FPM1.DataLength"] = "1000";
-             e["FPM1.Data"] = e2e::base64(bytes(1000, 9));
-         },
-         "FPM1 holds 1000 template bytes, not 62000"},
-        {[](Entries& e) {
-             e["FPM1.DataLength"] = "70000";
-             e["FPM1.Data"] = e2e::base64(bytes(70000, 9));
-         },
-         "FPM1.DataLength is 70000, more than a template area of 62000 bytes"},
-        {[](Entries& e) { e["FPM1.DataLength"] = "62000x"; },
-         "FPM1.DataLength is not a decimal number: '62000x'"},
-        {[](Entries& e) { e.erase("FPM3.DataLength"); },
-         "FPM3 has keys but no FPM3.DataLength, so a restore skips it"},
-        {[](Entries& e) {
-             for (const char* key : {"DataLength", "Data", "CFG", "CRC"}) {
-                 e.erase(std::string("FPM1.") + key);
-                 e.erase(std::string("FPM3.") + key);
-             }
-         },
-         "no finger print module in the file"},
+        {[](Entries& e) { e["FPM1.CFG"] = e2e::base64(bytes(4, 9)); }, "FPM1.CFG holds 4 bytes, not 5"},
+        {[&](Entries& e) { setModule1(e, "1000", 1000); }, "FPM1 holds 1000 template bytes, not 62000"},
+        {[&](Entries& e) { setModule1(e, "70000", 70000); }, "FPM1.DataLength is 70000, more than a template area of 62000 bytes"},
+        {[](Entries& e) { e["FPM1.DataLength"] = "62000x"; }, "FPM1.DataLength is not a decimal number: '62000x'"},
+        {[](Entries& e) { e.erase("FPM3.DataLength"); }, "FPM3 has keys but no FPM3.DataLength, so a restore skips it"},
+        {[](Entries& e) { for (const char* key : {"DataLength", "Data", "CFG", "CRC"}) { e.erase(std::string("FPM1.") + key); e.erase(std::string("FPM3.") + key); } }, "no finger print module in the file"},
     };
+    // clang-format on
     for (const Case& damage : cases) {
         const auto result = run({write("damaged.bak", textOf(withChange(damage.change)))});
         EXPECT_EQ(result.status, 7) << damage.problem;
