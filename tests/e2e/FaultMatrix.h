@@ -51,59 +51,27 @@ struct MatrixCase {
     bool faultUnfired = false;  // the run never makes the request the fault is for
 
     // Builder steps for the table.
-    MatrixCase& on(std::string modules) {
-        fpms = std::move(modules);
-        return *this;
-    }
-    MatrixCase& holding(std::string modules) {
-        fileFpms = std::move(modules);
-        return *this;
-    }
+    // clang-format off
+    MatrixCase& on(std::string modules) { fpms = std::move(modules); return *this; }
+    MatrixCase& holding(std::string modules) { fileFpms = std::move(modules); return *this; }
     MatrixCase& sim(std::vector<std::string> args);
     MatrixCase& data(const std::string& fault) { return sim({"--fault", fault}); }
     MatrixCase& bus(const std::string& fault) { return sim({"--bus-fault", fault}); }
-    MatrixCase& unfired() {
-        faultUnfired = true;
-        return *this;
-    }
-    MatrixCase& ends(int exitStatus, MatrixReach how) {
-        status = exitStatus;
-        reach = how;
-        return *this;
-    }
-    MatrixCase& waits(double seconds) {
-        faultSeconds += seconds;
-        return *this;
-    }
+    // The run never makes the request the fault is for: it must not fire.
+    MatrixCase& unfired() { faultUnfired = true; return *this; }
+    MatrixCase& ends(int exitStatus, MatrixReach how) { status = exitStatus; reach = how; return *this; }
+    MatrixCase& waits(double seconds) { faultSeconds += seconds; return *this; }
     // Outcomes that hang on a reply arriving within a time-out run with
     // the clock compressed less, so that a loaded machine cannot turn a
     // prompt reply into a missing one.
-    MatrixCase& patient() {
-        speedup = 5;
-        return *this;
-    }
-    MatrixCase& version(int number) {
-        fileVersion = number;
-        return *this;
-    }
-    MatrixCase& crcOf(std::string list) {
-        wrongCrc = std::move(list);
-        return *this;
-    }
-    MatrixCase& fileKey(std::string key, std::string value) {
-        fileEdits.emplace_back(std::move(key), std::move(value));
-        return *this;
-    }
-    MatrixCase& cleanedNotRestored(std::string list) {
-        unfinished = std::move(list);
-        return *this;
-    }
-    // The controller closes the data connection itself: no close request
-    // can reach it.
-    MatrixCase& controllerGone() {
-        controllerCut = true;
-        return *this;
-    }
+    MatrixCase& patient() { speedup = 5; return *this; }
+    MatrixCase& version(int number) { fileVersion = number; return *this; }
+    MatrixCase& crcOf(std::string list) { wrongCrc = std::move(list); return *this; }
+    MatrixCase& fileKey(std::string key, std::string value) { fileEdits.emplace_back(std::move(key), std::move(value)); return *this; }
+    MatrixCase& cleanedNotRestored(std::string list) { unfinished = std::move(list); return *this; }
+    // The controller closes the data connection itself: no close request can reach it.
+    MatrixCase& controllerGone() { controllerCut = true; return *this; }
+    // clang-format on
 
     bool isBackup() const { return task == MatrixTask::Backup || task == MatrixTask::MasterBackup; }
     bool fpmOnly() const {

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <dirent.h>
 #include <iterator>
 #include <map>
 #include <string>
@@ -45,24 +44,6 @@ std::vector<std::string> moduleList(const std::vector<int>& numbers) {
         list += (list.empty() ? "" : ",") + std::to_string(number);
     }
     return {"--fpms", list.empty() ? "none" : list};
-}
-
-// Names in the folder other than the known ones.
-std::vector<std::string> othersIn(const std::string& path, const std::vector<std::string>& known) {
-    std::vector<std::string> others;
-    DIR* folder = opendir(path.c_str());
-    for (dirent* entry = folder ? readdir(folder) : nullptr; entry != nullptr;
-         entry = readdir(folder)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != ".." &&
-            std::find(known.begin(), known.end(), name) == known.end()) {
-            others.push_back(name);
-        }
-    }
-    if (folder != nullptr) {
-        closedir(folder);
-    }
-    return others;
 }
 
 bool sameModule(const Module& a, const Module& b) {
@@ -239,10 +220,10 @@ protected:
         const std::string file = testsupport::readFile(backupFile);
         if (!c.isBackup()) {
             EXPECT_TRUE(file == fileBefore) << "a restore never writes to its file";
-            EXPECT_EQ(othersIn(siteFolder, {"site.bak"}), std::vector<std::string>{});
+            EXPECT_EQ(testsupport::namesIn(siteFolder, {"site.bak"}), std::vector<std::string>{});
             return;
         }
-        EXPECT_EQ(othersIn(siteFolder, {"site.bak", "site.bak.partial"}),
+        EXPECT_EQ(testsupport::namesIn(siteFolder, {"site.bak", "site.bak.partial"}),
                   std::vector<std::string>{})
             << "no temporary file is left";
         std::map<int, Module> saved = modulesBefore;

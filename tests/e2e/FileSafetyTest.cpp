@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <thread>
 #include <tuple>
@@ -21,17 +20,12 @@ namespace {
 
 // The hidden temporary file the tool made beside the target, or "".
 std::string temporaryIn(const std::string& dir, const std::string& target) {
-    std::string found;
-    DIR* folder = opendir(dir.c_str());
-    for (dirent* entry = folder ? readdir(folder) : nullptr; entry != nullptr; entry = readdir(folder)) {
-        if (std::string(entry->d_name).rfind("." + target + ".", 0) == 0) {
-            found = dir + "/" + entry->d_name;
+    for (const std::string& name : testsupport::namesIn(dir)) {
+        if (name.rfind("." + target + ".", 0) == 0) {
+            return dir + "/" + name;
         }
     }
-    if (folder != nullptr) {
-        closedir(folder);
-    }
-    return found;
+    return "";
 }
 
 bool controllerClosed(const testsupport::SimProcess& sim) {

@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <dirent.h>
 #include <functional>
 #include <thread>
 
@@ -35,22 +34,6 @@ bool hasEvent(const testsupport::SimProcess& sim, int port, const std::string& w
         }
     }
     return false;
-}
-
-// Names in the folder other than the given ones: leftovers of the run.
-std::vector<std::string> othersIn(const std::string& path, const std::vector<std::string>& known) {
-    std::vector<std::string> others;
-    DIR* folder = opendir(path.c_str());
-    for (dirent* entry = folder ? readdir(folder) : nullptr; entry != nullptr; entry = readdir(folder)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != ".." && std::find(known.begin(), known.end(), name) == known.end()) {
-            others.push_back(name);
-        }
-    }
-    if (folder != nullptr) {
-        closedir(folder);
-    }
-    return others;
 }
 
 class E2eInterrupt : public ::testing::Test {
@@ -94,7 +77,7 @@ protected:
     // What the run left beside the earlier file.
     void expectEarlierFileKept() {
         EXPECT_EQ(testsupport::readFile(work.file("site.bak")), earlier);
-        EXPECT_EQ(othersIn(work.path(), {"site.bak", "site.bak.partial"}), std::vector<std::string>{})
+        EXPECT_EQ(testsupport::namesIn(work.path(), {"site.bak", "site.bak.partial"}), std::vector<std::string>{})
             << "no temporary file is left";
         auto partial = e2e::parseBackup(testsupport::readFile(work.file("site.bak.partial")));
         EXPECT_EQ(partial.count("SystemTimeConfig.DataLength"), 1u);
@@ -159,7 +142,7 @@ TEST_F(E2eInterrupt, RunUnderNohupOutlivesItsSessionAndItsReader) {
     auto backup = e2e::parseBackup(testsupport::readFile(work.file("site.bak")));
     EXPECT_EQ(e2e::unbase64(backup["FPM1.Data"]), sim.fpmTemplates(1));
     EXPECT_EQ(e2e::unbase64(backup["FPM1.CRC"]), sim.fpmCrc(1));
-    EXPECT_EQ(othersIn(work.path(), {"site.bak"}), std::vector<std::string>{});
+    EXPECT_EQ(testsupport::namesIn(work.path(), {"site.bak"}), std::vector<std::string>{});
 }
 
 // A restore interrupted while it writes a module's templates names the

@@ -27,9 +27,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <set>
 #include <sstream>
@@ -107,22 +107,6 @@ std::vector<std::string> toolEnvironment() {
     }
     env.push_back("UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1");
     return env;
-}
-
-// Names of the files in the folder that start with the prefix.
-std::vector<std::string> filesStartingWith(const std::string& folder, const std::string& prefix) {
-    std::vector<std::string> names;
-    DIR* listing = opendir(folder.c_str());
-    for (dirent* entry = listing ? readdir(listing) : nullptr; entry != nullptr;
-         entry = readdir(listing)) {
-        if (std::string(entry->d_name).rfind(prefix, 0) == 0) {
-            names.push_back(entry->d_name);
-        }
-    }
-    if (listing != nullptr) {
-        closedir(listing);
-    }
-    return names;
 }
 
 // Whether two backup files hold the same module keys.
@@ -240,6 +224,12 @@ protected:
         run->simulatorSound = sim.process().running() && sim.stop() == std::optional<int>(0);
     }
 
+    bool hasTemporary() const {
+        const auto names = testsupport::namesIn(dir.path());
+        return std::any_of(names.begin(), names.end(),
+                           [](const std::string& name) { return name.rfind(".site.bak.", 0) == 0; });
+    }
+
     // The checks every run must pass, then the task's own.
     std::vector<Check> endingChecks(const SoakRun& run) const {
         const std::string ending =
@@ -255,7 +245,7 @@ protected:
             {run.errors.find("Sanitizer") != std::string::npos ||
                  run.errors.find("runtime error:") != std::string::npos,
              "sanitizer", run.errors},
-            {!filesStartingWith(dir.path(), ".site.bak.").empty(), "leftover",
+            {hasTemporary(), "leftover",
              "a temporary file stayed beside the backup file"},
         };
     }

@@ -168,21 +168,6 @@ TEST_F(Inspect, EachDamageIsOneProblemLineAndExit7) {
     }
 }
 
-// Whatever module data the tool's own restore refuses, the inspector refuses.
-TEST_F(Inspect, RefusesWhatTheToolsRestoreRefuses) {
-    const std::vector<Entries> refused = {
-        withChange([](Entries& e) { e["FPM3.DataLength"] = "62001"; }),
-        withChange([](Entries& e) { e["FPM1.Data"] = e2e::base64(bytes(61000, 4)); }),
-    };
-    for (const Entries& entries : refused) {
-        const std::string path = write("refused.bak", textOf(entries));
-        const auto tool = e2e::runTool({"-r", "-f", path, "-i", "127.0.0.1", "-p", "pw"},
-                                       dir.path(), false, 20000);
-        ASSERT_EQ(tool.status, 7) << tool.err;
-        EXPECT_EQ(run({path}).status, 7);
-    }
-}
-
 TEST_F(Inspect, MasterModeFileAndMastersThatDoNotFitTheModules) {
     const auto master = run({write("master.bak", siteText(195, {{3, module(30)}}))});
     EXPECT_EQ(master.status, 0) << master.out;

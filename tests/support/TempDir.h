@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -24,5 +25,7 @@ private:
 std::string readFile(const std::string& path);
 // Replaces the file with the bytes; false when it cannot be written.
 bool writeFile(const std::string& path, const std::string& bytes);
+// The names in the folder, sorted, other than "." and ".." and those given.
+std::vector<std::string> namesIn(const std::string& folder, const std::vector<std::string>& except = {});
 
 } // namespace testsupport
