@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need (Debian, as root), builds the
-# tool, the simulator and the tests, and runs every test with ctest.
-#   scripts/test.sh             normal build in build/
-#   scripts/test.sh --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+# tool, the simulator and the tests with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs every test with ctest.
+#   scripts/test.sh          sanitizer build in build-asan/
+#   scripts/test.sh --plain  the same suite on a normal build in build/
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-sanitize=OFF
-builddir=build
-if [ "${1:-}" = "--sanitize" ]; then
-    sanitize=ON
-    builddir=build-asan
+sanitize=ON
+builddir=build-asan
+if [ "${1:-}" = "--plain" ]; then
+    sanitize=OFF
+    builddir=build
 fi
 
 bash scripts/install-deps.sh
