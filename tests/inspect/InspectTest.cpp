@@ -146,6 +146,8 @@ TEST_F(Inspect, EachDamageIsOneProblemLineAndExit7) {
          "UserManagerConfig.Data decodes to 299 bytes, but UserManagerConfig.DataLength is 300"},
         {[](Entries& e) { e["DayLightConfig.Data"] = "AQID"; },
          "DayLightConfig.Data decodes to 3 bytes, but DayLightConfig.DataLength is 0"},
+        {[](Entries& e) { e["ConfigManager.DataLength"] = "268435457"; },
+         "ConfigManager.DataLength is 268435457, more than the largest data set of 268435456 bytes"},
         {[](Entries& e) { e["FPM3.Data"][100] = '*'; }, "FPM3.Data is not valid Base64"},
         // The tool's decoder would take this; the writer never leaves padding out.
         {[&](Entries& e) { e["FPM1.CRC"] = crcWithoutPadding; }, "FPM1.CRC is not valid Base64"},
@@ -186,11 +188,13 @@ TEST_F(Inspect, EachDamageIsOneProblemLineAndExit7) {
     }
 }
 
-// Whatever module data the tool's own restore refuses, the inspector refuses.
+// Whatever the tool's own restore refuses, the inspector refuses.
 TEST_F(Inspect, RefusesWhatTheToolsRestoreRefuses) {
     const std::vector<Entries> refused = {
         withChange([](Entries& e) { e["FPM3.DataLength"] = "62001"; }),
         withChange([](Entries& e) { e["FPM1.Data"] = e2e::base64(bytes(61000, 4)); }),
+        withChange([](Entries& e) { e["ConfigManager.DataLength"] = "268435457"; }),
+        withChange([](Entries& e) { e.erase("Global.Version"); }),
     };
     for (const Entries& entries : refused) {
         const std::string path = write("refused.bak", textOf(entries));
