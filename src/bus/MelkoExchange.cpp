@@ -16,14 +16,13 @@ const unsigned long SEND_TIMEOUT_MS = 60000;
 const unsigned long GROUP_REPLY_TIMEOUT_MS = 300;
 
 bool isGroup(unsigned char address) {
-    return address == CMelkoAction::ADDRESS_ALL_FPM ||
-           address == CMelkoAction::ADDRESS_ALL_DEVICES;
+    return address == CMelkoAction::ADDRESS_ALL_FPM || address == CMelkoAction::ADDRESS_ALL_DEVICES;
 }
 
 } // namespace
 
-CMelkoExchange::ReplyRule CMelkoExchange::ruleFor(char address, unsigned char function,
-                                                  int minInfo, int maxInfo) {
+CMelkoExchange::ReplyRule CMelkoExchange::ruleFor(char address, unsigned char function, int minInfo,
+                                                  int maxInfo) {
     return ReplyRule{static_cast<unsigned char>(address), function, minInfo, maxInfo};
 }
 

@@ -37,8 +37,8 @@ bool CModuleCommands::lookupBusForId(unsigned char address) {
     action.buildIdentRequest(&frame, static_cast<char>(address));
     // An absent module owes nothing: its silence is no late reply to wait for.
     return m_exchange.sendRequest(&frame) &&
-           m_exchange.awaitAnswer(&frame, static_cast<char>(address),
-                                  CMelkoAction::FUNCTION_IDENT, IDENT_TIMEOUT_MS, false);
+           m_exchange.awaitAnswer(&frame, static_cast<char>(address), CMelkoAction::FUNCTION_IDENT,
+                                  IDENT_TIMEOUT_MS, false);
 }
 
 bool CModuleCommands::setFPMCfg(char address, const char* cfg) {
@@ -46,9 +46,9 @@ bool CModuleCommands::setFPMCfg(char address, const char* cfg) {
     CMelkoAction action;
     CMelkoTele reply;
     action.buildWriteCfgMsg(&frame, address, cfg, CFG_SIZE);
-    return m_exchange.exchange(
-        &frame, CMelkoExchange::ruleFor(address, CMelkoAction::FUNCTION_CFG_WRITTEN),
-        CFG_TIMEOUT_MS, &reply);
+    return m_exchange.exchange(&frame,
+                               CMelkoExchange::ruleFor(address, CMelkoAction::FUNCTION_CFG_WRITTEN),
+                               CFG_TIMEOUT_MS, &reply);
 }
 
 bool CModuleCommands::getFPMCfg(char address, CMelkoTele* reply, bool retry) {
@@ -93,8 +93,8 @@ void CModuleCommands::compDB(char address) {
     CMelkoAction action;
     action.buildCompDBMsg(&frame, address);
     if (!m_exchange.sendRequest(&frame) ||
-        !m_exchange.awaitAnswer(&frame, address, CMelkoAction::FUNCTION_COMP_DB,
-                                COMP_DB_TIMEOUT_MS, false)) {
+        !m_exchange.awaitAnswer(&frame, address, CMelkoAction::FUNCTION_COMP_DB, COMP_DB_TIMEOUT_MS,
+                                false)) {
         CMelkoExchange::failUnreachable();
     }
 }
@@ -138,8 +138,8 @@ void CModuleCommands::getAllFPM(std::vector<int>* list) {
     bool found[FPM_COUNT + 1] = {};
     for (int round = 0; round < LOOKUP_ATTEMPTS; ++round) {
         for (int number = 1; number <= FPM_COUNT; ++number) {
-            found[number] = found[number] ||
-                            lookupBusForId(static_cast<unsigned char>(FIRST_FPM + number));
+            found[number] =
+                found[number] || lookupBusForId(static_cast<unsigned char>(FIRST_FPM + number));
         }
     }
     for (int number = 1; number <= FPM_COUNT; ++number) {
@@ -167,8 +167,7 @@ bool CModuleCommands::checkFPMCrc(char address, const char* expected) {
     return false;
 }
 
-std::string CModuleCommands::checkAllFPMCrc(const std::vector<int>& modules,
-                                            const char* expected) {
+std::string CModuleCommands::checkAllFPMCrc(const std::vector<int>& modules, const char* expected) {
     std::string failed;
     for (int number : modules) {
         if (!checkFPMCrc(static_cast<char>(FIRST_FPM + number), expected)) {
