@@ -1,5 +1,5 @@
 // Loads a backup file the way a restore does before it touches any device:
-// the module and controller checks, then every value a restore reads, each
+// its check of the file, then every value a restore reads, each
 // into a buffer of exactly the size the restore would give it.
 #include "backup/Backup.h"
 #include "base/Logger.h"
@@ -154,18 +154,18 @@ void loadLikeRestore(CFileManager* files) {
         }
     }
 
-    // The controller side: restoreAllTursaData up to the first frame.
-    CDataProtocol controller;
-    controller.initialize();
+    // The controller side: the whole file's check, then restoreAllTursaData
+    // up to the first frame.
     try {
-        controller.checkDataFile();
-        controller.checkDataSizes();
+        CBackup().checkRestoreFile(false, 0);
     } catch (int code) {
         if (code != 7) {
             abort();
         }
         return;
     }
+    CDataProtocol controller;
+    controller.initialize();
     controller.checkVersion(CDataProtocol::OLDEST_FILE_VERSION);
     for (int dataId = 0; dataId < CDataProtocol::DATA_SET_COUNT; ++dataId) {
         unsigned long size = controller.readDataSizeFromFile(dataId);

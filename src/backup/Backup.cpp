@@ -77,15 +77,10 @@ void CBackup::backupController(const std::string& ipAddress, std::string passwor
 }
 
 void CBackup::checkRestoreFile(bool fpmOnly, int fpmFrom) {
-    if (!fpmOnly) {
-        CDataProtocol controller;
-        controller.initialize();
-        controller.checkDataFile();
-        controller.checkDataSizes();
-    }
     CBackupContent content;
-    content.readModules(CFileManager::getInstance());
-    const CInspector inspector(content, CInspector::Scope::Modules);
+    content.readForCheck(CFileManager::getInstance());
+    const CInspector inspector(content,
+                               fpmOnly ? CInspector::Scope::Modules : CInspector::Scope::Restore);
     if (!inspector.isCompleteAndConsistent()) {
         for (const CInspector::Problem& problem : inspector.problems()) {
             CLogger::getInstance()->log("Problem: " + problem.text, 2);

@@ -17,10 +17,11 @@ public:
     // Returns the version and leaves the connection open; throws 1, 2 or 3.
     unsigned long checkSecurity(const std::string& ipAddress, std::string password);
 
-    // Before a restore sends anything: the controller's keys unless only the
-    // modules are restored, the module keys by the rules of a restorable
-    // file, at least one module (7), and the --fpm-from module in the file
-    // (17).
+    // Before a restore sends anything, by the rules of a restorable file
+    // (CInspector): the controller's keys unless only the modules are
+    // restored, the module keys, at least one module (7), and the --fpm-from
+    // module in the file (17). The only check of the file a restore makes
+    // besides the version's, after the login (12).
     void checkRestoreFile(bool fpmOnly, int fpmFrom);
 
     void backupController(const std::string& ipAddress, std::string password);

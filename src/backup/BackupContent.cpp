@@ -3,7 +3,6 @@
 #include "bus/MelkoAction.h"
 #include "bus/MelkoProtocol.h"
 #include "controller/DataProtocol.h"
-#include "store/Base64.h"
 #include "store/FileManager.h"
 
 #include <climits>
@@ -29,7 +28,7 @@ bool CBackupContent::load(const std::string& path) {
     CFileManager* files = CFileManager::getInstance();
     files->setFileName(path);
     try {
-        readAll(files);
+        readAll(files, true);
     } catch (int) {
         // The store throws its exit status when the file cannot be read.
         return false;
@@ -37,29 +36,30 @@ bool CBackupContent::load(const std::string& path) {
     return true;
 }
 
-void CBackupContent::readAll(CFileManager* files) {
+void CBackupContent::readForCheck(CFileManager* files) {
+    m_path = files->getFileName();
+    readAll(files, false);
+}
+
+void CBackupContent::readAll(CFileManager* files, bool withBytes) {
     m_version = readNumber(files, CDataProtocol::VERSION_KEY);
     m_dataSets.clear();
     for (int dataId = 0; dataId < CDataProtocol::DATA_SET_COUNT; ++dataId) {
         DataSet set;
         set.name = CDataProtocol::dataSetName(dataId);
         set.length = readNumber(files, CDataProtocol::lengthKey(dataId));
-        set.data = readBlock(files, CDataProtocol::dataKey(dataId));
+        set.data = readBlock(files, CDataProtocol::dataKey(dataId), withBytes);
         m_dataSets.push_back(set);
     }
-    readModules(files);
-}
-
-void CBackupContent::readModules(CFileManager* files) {
     m_master = readNumber(files, CMelkoProtocol::MASTER_KEY);
     m_modules.clear();
     for (int number = 1; number <= CMelkoProtocol::FPM_COUNT; ++number) {
         Module module;
         module.number = number;
         module.length = readNumber(files, CMelkoProtocol::fpmKey(number, "DataLength"));
-        module.data = readBlock(files, CMelkoProtocol::fpmKey(number, "Data"));
-        module.cfg = readBlock(files, CMelkoProtocol::fpmKey(number, "CFG"));
-        module.crc = readBlock(files, CMelkoProtocol::fpmKey(number, "CRC"));
+        module.data = readBlock(files, CMelkoProtocol::fpmKey(number, "Data"), withBytes);
+        module.cfg = readBlock(files, CMelkoProtocol::fpmKey(number, "CFG"), withBytes);
+        module.crc = readBlock(files, CMelkoProtocol::fpmKey(number, "CRC"), withBytes);
         m_modules.push_back(module);
     }
 }
@@ -78,22 +78,22 @@ CBackupContent::Number CBackupContent::readNumber(CFileManager* files, const std
     return number;
 }
 
-CBackupContent::Block CBackupContent::readBlock(CFileManager* files, const std::string& key) {
+CBackupContent::Block CBackupContent::readBlock(CFileManager* files, const std::string& key,
+                                                bool withBytes) {
     Block block;
-    std::string text;
-    block.present = files->getText(key, &text);
+    block.present = files->getDataSize(key, &block.size);
     if (!block.present) {
         return block;
     }
-    block.valid = CBase64::isValid(text.data(), text.size());
-    unsigned long size = 0;
-    files->getDataSize(key, &size);
-    if (size > static_cast<unsigned long>(INT_MAX)) {
+    block.valid = files->hasValidData(key);
+    if (block.size > static_cast<unsigned long>(INT_MAX)) {
         block.valid = false; // more than the tool's decoder takes at once
         return block;
     }
-    block.bytes.resize(size);
-    files->getData(key, block.bytes.data(), static_cast<int>(size));
+    if (withBytes) {
+        block.bytes.resize(block.size);
+        files->getData(key, block.bytes.data(), static_cast<int>(block.size));
+    }
     return block;
 }
 

@@ -18,11 +18,12 @@ public:
         long value = 0;
         std::string text;
     };
-    // A byte block: the bytes the tool decodes, and whether the text is
-    // well-formed Base64.
+    // A byte block: how many bytes the tool decodes (and the bytes, when
+    // read with them), and whether the text is well-formed Base64.
     struct Block {
         bool present = false;
         bool valid = false;
+        unsigned long size = 0;
         std::string bytes;
     };
     struct DataSet {
@@ -44,12 +45,14 @@ public:
         }
     };
 
-    // Reads the file; false when it cannot be read (missing, not a regular
-    // file, no permission).
+    // Reads the file with every block's bytes; false when it cannot be read
+    // (missing, not a regular file, no permission).
     bool load(const std::string& path);
-    // Reads the module keys (FPM0.MASTER and each module's) from the file the
-    // store already holds, as a restore checks them.
-    void readModules(CFileManager* files);
+    // Reads the file the store already holds, as a restore checks it before
+    // it sends anything: the blocks' sizes only, none decoded, since a
+    // restore holds one decoded data set at a time. The store's exit status
+    // is thrown when the file cannot be read.
+    void readForCheck(CFileManager* files);
 
     const std::string& path() const { return m_path; }
     const Number& version() const { return m_version; }
@@ -63,9 +66,9 @@ public:
     int masterModule() const;
 
 private:
-    void readAll(CFileManager* files);
+    void readAll(CFileManager* files, bool withBytes);
     static Number readNumber(CFileManager* files, const std::string& key);
-    static Block readBlock(CFileManager* files, const std::string& key);
+    static Block readBlock(CFileManager* files, const std::string& key, bool withBytes);
 
     std::string m_path;
     Number m_version;

@@ -19,8 +19,8 @@ std::string keyOf(int number, const char* suffix) {
 } // namespace
 
 CInspector::CInspector(const CBackupContent& content, Scope scope) : m_content(content) {
-    if (scope == Scope::Site) {
-        checkVersion();
+    if (scope != Scope::Modules) {
+        checkVersion(scope);
         checkDataSets();
     }
     checkMaster(scope);
@@ -45,8 +45,14 @@ std::string CInspector::shortText(const std::string& text) {
     return text.size() > SHORT_TEXT_LENGTH ? result + "..." : result;
 }
 
-void CInspector::checkVersion() {
+void CInspector::checkVersion(Scope scope) {
     const Number& version = m_content.version();
+    if (scope == Scope::Restore) {
+        if (!version.present) {
+            addGap(std::string(CDataProtocol::VERSION_KEY) + " is missing");
+        }
+        return;
+    }
     if (checkNumber(version, CDataProtocol::VERSION_KEY) &&
         version.value < CDataProtocol::OLDEST_FILE_VERSION) {
         addGap("interface version " + std::to_string(version.value) + " is older than " +
@@ -58,6 +64,12 @@ void CInspector::checkVersion() {
 void CInspector::checkDataSets() {
     for (int dataId = 0; dataId < CDataProtocol::DATA_SET_COUNT; ++dataId) {
         const CBackupContent::DataSet& set = m_content.dataSets()[dataId];
+        const unsigned long largest = CDataProtocol::MAX_DATA_SET_LENGTH;
+        if (set.length.valid && static_cast<unsigned long>(set.length.value) > largest) {
+            addGap(CDataProtocol::lengthKey(dataId) + " is " + std::to_string(set.length.value) +
+                   ", more than the largest data set of " + std::to_string(largest) + " bytes");
+            continue;
+        }
         checkLengthAndData(set.length, set.data, CDataProtocol::lengthKey(dataId),
                            CDataProtocol::dataKey(dataId));
     }
@@ -67,7 +79,7 @@ void CInspector::checkDataSets() {
 // be the one module the file holds.
 void CInspector::checkMaster(Scope scope) {
     const Number& master = m_content.master();
-    if (scope == Scope::Modules && (!master.present || (master.valid && master.value == 0))) {
+    if (scope != Scope::Site && (!master.present || (master.valid && master.value == 0))) {
         return;
     }
     if (!checkNumber(master, CMelkoProtocol::MASTER_KEY)) {
@@ -140,15 +152,15 @@ void CInspector::checkLengthAndData(const Number& length, const Block& data,
     if (!checkBlock(data, dataKey) || !lengthKnown) {
         return;
     }
-    if (data.bytes.size() != static_cast<unsigned long>(length.value)) {
-        addDamage(dataKey + " decodes to " + std::to_string(data.bytes.size()) + " bytes, but " +
+    if (data.size != static_cast<unsigned long>(length.value)) {
+        addDamage(dataKey + " decodes to " + std::to_string(data.size) + " bytes, but " +
                   lengthKey + " is " + std::to_string(length.value));
     }
 }
 
 void CInspector::checkSizedBlock(const Block& block, const std::string& key, unsigned long size) {
-    if (checkBlock(block, key) && block.bytes.size() != size) {
-        addGap(key + " holds " + std::to_string(block.bytes.size()) + " bytes, not " +
+    if (checkBlock(block, key) && block.size != size) {
+        addGap(key + " holds " + std::to_string(block.size) + " bytes, not " +
                std::to_string(size));
     }
 }

@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-// Checks a backup file's content against what a full restore needs: every
-// key present, every number and block readable, every length matching its
-// block, templates of a whole template area, a configuration and a CRC for
-// each module, and a master entry that fits the modules held.
+// The rules of a restorable backup file, for tursa-inspect and for a
+// restore's check before it sends anything: every key present, every
+// number and block readable, every length matching its block, no data set
+// above 256 MiB, templates of a whole template area, a configuration and a
+// CRC for each module, and a master entry that fits the modules held.
 class CInspector {
 public:
     struct Problem {
@@ -18,11 +19,13 @@ public:
         std::string text;
     };
 
-    // Site: what a full restore needs and a complete backup holds. Modules:
-    // the module keys alone, as a restore checks them before it sends
-    // anything (a file without FPM0.MASTER, or with 0, saved each module on
-    // its own).
-    enum class Scope { Site, Modules };
+    // Site: what a full restore needs and a complete backup holds. Restore:
+    // as a restore checks the file before it sends anything: the same, but
+    // Global.Version only present (the restore compares it with the
+    // controller's after the login, 12), and a file without FPM0.MASTER, or
+    // with 0, saved each module on its own. Modules: the module keys alone,
+    // as Restore checks them (--fpm-only).
+    enum class Scope { Site, Restore, Modules };
 
     explicit CInspector(const CBackupContent& content, Scope scope = Scope::Site);
 
@@ -39,7 +42,7 @@ private:
     using Block = CBackupContent::Block;
     using Module = CBackupContent::Module;
 
-    void checkVersion();
+    void checkVersion(Scope scope);
     void checkDataSets();
     void checkMaster(Scope scope);
     void checkModules();

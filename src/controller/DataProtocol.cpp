@@ -189,38 +189,6 @@ void CDataProtocol::createKeyList(std::vector<std::string>* keys) {
     }
 }
 
-bool CDataProtocol::checkDataFile() {
-    std::vector<std::string> keys;
-    createKeyList(&keys);
-    // An empty data set is stored as a DataLength of 0 without a Data key.
-    for (int dataId = 0; dataId < DATA_SET_COUNT; ++dataId) {
-        std::string data = dataKey(dataId);
-        if (!m_fileManager->hasKey(data) && m_fileManager->hasKey(lengthKey(dataId)) &&
-            m_fileManager->getDataDWord(lengthKey(dataId)) == 0) {
-            keys.erase(std::find(keys.begin(), keys.end(), data));
-        }
-    }
-    if (!m_fileManager->checkFile(keys)) {
-        failRun("Backup file is corrupt.", EXIT_CORRUPT_FILE);
-    }
-    return true;
-}
-
-bool CDataProtocol::checkDataSizes() {
-    for (int dataId = 0; dataId < DATA_SET_COUNT; ++dataId) {
-        long length = m_fileManager->getDataDWord(lengthKey(dataId));
-        unsigned long decoded = 0;
-        if (!m_fileManager->getDataSize(dataKey(dataId), &decoded)) {
-            decoded = 0;
-        }
-        if (length < 0 || decoded != static_cast<unsigned long>(length) ||
-            decoded > MAX_DATA_SET_LENGTH) {
-            failRun("Backup file is corrupt.", EXIT_CORRUPT_FILE);
-        }
-    }
-    return true;
-}
-
 unsigned long CDataProtocol::readDataSizeFromFile(int dataId) {
     return static_cast<unsigned long>(m_fileManager->getDataDWord(lengthKey(dataId)));
 }
@@ -234,8 +202,6 @@ unsigned long CDataProtocol::readDataFromFile(int dataId, char* buffer) {
 }
 
 bool CDataProtocol::restoreAllTursaData(unsigned long version) {
-    checkDataFile();
-    checkDataSizes();
     if (!checkVersion(version)) {
         failRun("Backup file version not compatible.", EXIT_INCOMPATIBLE_VERSION);
     }

@@ -18,7 +18,7 @@ public:
     // Backup files older than this interface version cannot be restored.
     static constexpr int OLDEST_FILE_VERSION = 104;
     // No controller holds a larger data set: a longer reply is broken (14),
-    // a longer set in a file is corrupt (7).
+    // a longer set in a file is corrupt (7, backup/Inspector).
     static constexpr unsigned long MAX_DATA_SET_LENGTH = 256UL * 1024 * 1024;
 
     // The backup file's keys of a data set; empty names for an unknown id.
@@ -45,10 +45,10 @@ public:
     bool backupData(int dataId);
     void saveData2File(CFrame* frame);
 
+    // The file has passed the restore's check (CBackup::checkRestoreFile)
+    // before: only its version, compared with the controller's, is checked
+    // here (12).
     bool restoreAllTursaData(unsigned long version);
-    bool checkDataFile();
-    // Refuses (7) a file whose Data values do not decode to their DataLength.
-    bool checkDataSizes();
     void createKeyList(std::vector<std::string>* keys);
     unsigned long readDataSizeFromFile(int dataId);
     unsigned long readDataFromFile(int dataId, char* buffer);

@@ -258,6 +258,11 @@ bool CFileManager::getText(const std::string& key, std::string* text) {
     return m_property != nullptr && m_property->getProperty(key, text);
 }
 
+bool CFileManager::hasValidData(const std::string& key) {
+    const std::string* text = m_property == nullptr ? nullptr : m_property->findProperty(key);
+    return text != nullptr && CBase64::isValid(text->data(), text->size());
+}
+
 // Reads like strtol, saturated to the signed 32-bit range: the unsigned
 // text of -1 reads back as the largest value.
 int CFileManager::getDataDWord(const std::string& key) {

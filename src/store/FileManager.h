@@ -46,6 +46,9 @@ public:
     bool getDataSize(const std::string& key, unsigned long* size);
     // The key's value as the file holds it (trimmed); false when absent.
     bool getText(const std::string& key, std::string* text);
+    // True when the key's value is Base64 as a backup writes it
+    // (CBase64::isValid), checked in place; false when absent.
+    bool hasValidData(const std::string& key);
     int getDataDWord(const std::string& key);
     float getDataFloat(const std::string& key);
 

@@ -689,6 +689,8 @@ void addRestoreBusCases(std::vector<MatrixCase>* c) {
     c->push_back(RS("File_PartialModule").fileKey("FPM1.DataLength", "0").fileKey("FPM1.Data", "").ends(7, R::NoController));
     c->push_back(RS("File_MasterOfThreeModules").holding("1,2,3").fileKey("FPM0.MASTER", "195").ends(7, R::NoController));
     c->push_back(RS("File_MasterOutOfRange").fileKey("FPM0.MASTER", "449").ends(7, R::NoController));
+    c->push_back(RS("File_DataSetAboveLargest").fileKey("ConfigManager.DataLength", "268435457").ends(7, R::NoController));
+    c->push_back(RS("File_NoVersion").fileKey("Global.Version", "").ends(7, R::NoController));
     c->push_back(RS("File_NoModule").holding("").ends(7, R::NoController));
     c->push_back(FO("File_NoModule").holding("").ends(7, R::NoController));
     c->push_back(FO("File_Junk").holding("").fileKey("junk", "x").ends(7, R::NoController));

@@ -144,6 +144,7 @@ TEST_F(Inspect, EachDamageIsOneProblemLineAndExit7) {
         {[](Entries& e) { e["Global.Version"] = "103"; }, "interface version 103 is older than 104, the oldest a restore accepts"},
         {[](Entries& e) { e["UserManagerConfig.Data"] = e2e::base64(bytes(299, 1)); }, "UserManagerConfig.Data decodes to 299 bytes, but UserManagerConfig.DataLength is 300"},
         {[](Entries& e) { e["DayLightConfig.Data"] = "AQID"; }, "DayLightConfig.Data decodes to 3 bytes, but DayLightConfig.DataLength is 0"},
+        {[](Entries& e) { e["ConfigManager.DataLength"] = "268435457"; }, "ConfigManager.DataLength is 268435457, more than the largest data set of 268435456 bytes"},
         {[](Entries& e) { e["FPM3.Data"][100] = '*'; }, "FPM3.Data is not valid Base64"},
         // The tool's decoder would take this; the writer never leaves padding out.
         {[&](Entries& e) { e["FPM1.CRC"] = crcWithoutPadding; }, "FPM1.CRC is not valid Base64"},
