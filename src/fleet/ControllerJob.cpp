@@ -92,7 +92,6 @@ bool CControllerJob::takeBackup(double now) {
             succeed(latest.empty() ? "ok" : "changed",
                     m_folder->file(CControllerFolder::backupName(m_settings.stamp)), verdict.changes);
         }
-        m_folder->prune(m_settings.keep);
     } catch (const CAtomicFile::StoreError& error) {
         return failAttempt(19, error.what(), false, now);
     }
@@ -135,6 +134,7 @@ bool CControllerJob::failAttempt(int status, const std::string& message, bool re
 void CControllerJob::endAttempt(double now) {
     try {
         m_folder->writeState(m_state);
+        m_folder->prune(m_settings.keep);
         const std::string latest = m_folder->latest();
         m_row.latestSize = latest.empty() ? 0 : m_folder->size(latest);
     } catch (const CAtomicFile::StoreError& error) {

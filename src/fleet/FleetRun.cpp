@@ -42,17 +42,18 @@ int CFleetRun::run() {
     if (!m_progress.empty()) {
         std::cout << "\r\033[K";
     }
-    m_report.writeText(std::cout);
+    const CFleetReport report = this->report();
+    report.writeText(std::cout);
     if (m_signal != 0) {
-        std::cout << "interrupted by signal " << m_signal << ": " << m_jobs.size() - m_concluded
+        std::cout << "interrupted by signal " << m_signal << ": " << m_jobs.size() - m_concluded.size()
                   << " controllers not finished\n";
     }
     std::cout.flush();
-    const bool written = writeFiles(time(nullptr));
+    const bool written = writeFiles(report, time(nullptr));
     if (m_signal != 0) {
         return 128 + m_signal;
     }
-    return m_report.anyFailed() || !written ? 1 : 0;
+    return report.anyFailed() || !written ? 1 : 0;
 }
 
 bool CFleetRun::finished() const {
@@ -142,8 +143,17 @@ void CFleetRun::interrupt(int signal, double now) {
 }
 
 void CFleetRun::conclude(const CControllerJob& job) {
-    m_report.add(job.row());
-    ++m_concluded;
+    m_concluded.insert(&job);
+}
+
+CFleetReport CFleetRun::report() const {
+    CFleetReport report;
+    for (const auto& job : m_jobs) {
+        if (m_concluded.count(job.get()) != 0) {
+            report.add(job->row());
+        }
+    }
+    return report;
 }
 
 // The hook learns about the failure from its environment only: nothing of
@@ -187,7 +197,7 @@ void CFleetRun::showProgress() {
     if (!isatty(STDOUT_FILENO)) {
         return;
     }
-    const std::string text = "tursa-fleet: " + std::to_string(m_concluded) + " done, " +
+    const std::string text = "tursa-fleet: " + std::to_string(m_concluded.size()) + " done, " +
                              std::to_string(m_running.size()) + " running, " +
                              std::to_string(m_jobs.size() - m_nextFresh + m_retrying.size()) +
                              " waiting";
@@ -197,13 +207,13 @@ void CFleetRun::showProgress() {
     }
 }
 
-bool CFleetRun::writeFiles(time_t finished) const {
+bool CFleetRun::writeFiles(const CFleetReport& report, time_t finished) const {
     try {
         if (!m_options.jsonPath.empty()) {
-            CAtomicFile::write(m_options.jsonPath, m_report.json(m_started, finished), 0644);
+            CAtomicFile::write(m_options.jsonPath, report.json(m_started, finished), 0644);
         }
         if (!m_options.metricsPath.empty()) {
-            CAtomicFile::write(m_options.metricsPath, m_report.metrics(finished), 0644);
+            CAtomicFile::write(m_options.metricsPath, report.metrics(finished), 0644);
         }
     } catch (const CAtomicFile::StoreError& error) {
         std::cerr << "tursa-fleet: " << error.what() << "\n";

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class CFleetStore;
@@ -51,7 +52,9 @@ private:
     double nextWake() const;
     bool finished() const;
     void showProgress();
-    bool writeFiles(time_t finished) const;
+    // The report of the concluded controllers, in the inventory's order.
+    CFleetReport report() const;
+    bool writeFiles(const CFleetReport& report, time_t finished) const;
 
     const Options& m_options;
     CControllerJob::Settings m_settings;
@@ -62,8 +65,7 @@ private:
     std::vector<CControllerJob*> m_retrying;
     std::unordered_map<pid_t, CControllerJob*> m_running;
     std::vector<Hook> m_hooks;
-    CFleetReport m_report;
-    size_t m_concluded = 0;
+    std::unordered_set<const CControllerJob*> m_concluded;
     int m_signal = 0;
     std::string m_progress;
 };
