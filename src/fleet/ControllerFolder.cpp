@@ -132,9 +132,10 @@ void CControllerFolder::keep(const std::string& stamp) {
     fsync(m_fd);
 }
 
-void CControllerFolder::discard(const std::string& stamp) {
-    unlinkat(m_fd, pendingName(stamp).c_str(), 0);
-    unlinkat(m_fd, (pendingName(stamp) + ".partial").c_str(), 0);
+// The tool has ended: what it left (the pending file, its .partial, a
+// temporary of a tool that was killed) is all under hidden names.
+void CControllerFolder::discard() {
+    removeHidden();
 }
 
 void CControllerFolder::prune(size_t keep) {

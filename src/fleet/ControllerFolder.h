@@ -41,8 +41,8 @@ public:
     // Makes the pending file of the run the backup STAMP.bak with its
     // checksum file, and points latest at it.
     void keep(const std::string& stamp);
-    // Removes the pending file of the run and what the tool kept of it.
-    void discard(const std::string& stamp);
+    // Removes the pending file of the run and whatever else the tool left.
+    void discard();
     // Keeps the newest backups, latest's always, and the logs of the runs
     // since the oldest kept backup.
     void prune(size_t keep);

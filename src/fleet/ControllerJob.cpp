@@ -61,7 +61,7 @@ bool CControllerJob::finish(int waitStatus, double now) {
     m_pid = -1;
     const int status = CChildProcess::exitStatusOf(waitStatus);
     if (m_abandoned) {
-        m_folder->discard(m_settings.stamp);
+        m_folder->discard();
         m_folder.reset();
         return false;
     }
@@ -85,7 +85,7 @@ bool CControllerJob::takeBackup(double now) {
             return failAttempt(7, "the inspector refused the backup: " + verdict.problem, false, now);
         }
         if (verdict.same) {
-            m_folder->discard(m_settings.stamp);
+            m_folder->discard();
             succeed("unchanged", m_folder->file(latest), "");
         } else {
             m_folder->keep(m_settings.stamp);
@@ -114,7 +114,7 @@ void CControllerJob::succeed(const std::string& result, const std::string& backu
 }
 
 bool CControllerJob::failAttempt(int status, const std::string& message, bool retriable, double now) {
-    m_folder->discard(m_settings.stamp);
+    m_folder->discard();
     const bool again = retriable && m_row.attempts <= m_settings.retries;
     m_row.result = "failed";
     m_row.exitStatus = status;

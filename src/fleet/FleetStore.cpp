@@ -37,6 +37,12 @@ void CFleetStore::open(bool create) {
 
 long CFleetStore::lock() {
     m_lockFd = openat(m_fd, ".lock", O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // A read-only store is still locked, so that each controller fails with
+    // its own message.
+    const bool readOnly = m_lockFd < 0 && errno == EROFS;
+    if (readOnly) {
+        m_lockFd = openat(m_fd, ".lock", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    }
     if (m_lockFd < 0) {
         CAtomicFile::fail("open the lock", m_path + "/.lock");
     }
@@ -47,7 +53,7 @@ long CFleetStore::lock() {
         return holder > 0 ? holder : -1;
     }
     const std::string pid = std::to_string(getpid()) + "\n";
-    if (ftruncate(m_lockFd, 0) != 0 || pwrite(m_lockFd, pid.data(), pid.size(), 0) < 0) {
+    if (!readOnly && (ftruncate(m_lockFd, 0) != 0 || pwrite(m_lockFd, pid.data(), pid.size(), 0) < 0)) {
         CAtomicFile::fail("write the lock", m_path + "/.lock");
     }
     return 0;
