@@ -114,9 +114,15 @@ void CControllerFolder::keep(const std::string& stamp) {
     if (!CSha256::ofFile(m_fd, pending, &digest)) {
         CAtomicFile::fail("read", file(pending));
     }
-    CAtomicFile::writeAt(m_fd, name + ".sha256", CSha256::line(digest, name), file(name + ".sha256"));
+    // Never over a backup of the same second, whose checksum must stay.
     if (renameat2(m_fd, pending.c_str(), m_fd, name.c_str(), RENAME_NOREPLACE) != 0) {
         CAtomicFile::fail("store", file(name));
+    }
+    try {
+        CAtomicFile::writeAt(m_fd, name + ".sha256", CSha256::line(digest, name), file(name + ".sha256"));
+    } catch (const CAtomicFile::StoreError&) {
+        unlinkat(m_fd, name.c_str(), 0); // no backup without its checksum
+        throw;
     }
     // A new link under a hidden name, renamed over latest: readers see the
     // old or the new one, never none.
@@ -185,7 +191,7 @@ void CControllerFolder::removeHidden() {
     }
 }
 
-std::vector<std::string> CControllerFolder::namesIn(int folderFd) const {
+std::vector<std::string> CControllerFolder::namesIn(int folderFd) {
     std::vector<std::string> names;
     const int listing = openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* folder = listing >= 0 ? fdopendir(listing) : nullptr;

@@ -52,6 +52,8 @@ public:
     int fd() const { return m_fd; }
 
     CControllerState readState() const;
+    // The names in a folder, "." and ".." too.
+    static std::vector<std::string> namesIn(int folderFd);
     void writeState(const CControllerState& state);
 
 private:
@@ -59,7 +61,6 @@ private:
     void removeHidden();
     void remove(int folderFd, const std::string& name);
     void pruneLogs(const std::string& oldestKept, size_t keep);
-    std::vector<std::string> namesIn(int folderFd) const;
 
     const CFleetStore& m_store;
     std::string m_name;

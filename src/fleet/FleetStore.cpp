@@ -1,12 +1,12 @@
 #include "fleet/FleetStore.h"
 
 #include "fleet/AtomicFile.h"
+#include "fleet/ControllerFolder.h"
 #include "fleet/Inventory.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -61,17 +61,12 @@ long CFleetStore::lock() {
 
 std::vector<std::string> CFleetStore::controllerNames() const {
     std::vector<std::string> names;
-    const int listing = openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* folder = listing >= 0 ? fdopendir(listing) : nullptr;
-    for (dirent* entry = folder ? readdir(folder) : nullptr; entry; entry = readdir(folder)) {
+    for (const std::string& name : CControllerFolder::namesIn(m_fd)) {
         struct stat info {};
-        if (CInventory::isValidName(entry->d_name) &&
-            fstatat(m_fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
-            names.push_back(entry->d_name);
+        if (CInventory::isValidName(name) && fstatat(m_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(info.st_mode)) {
+            names.push_back(name);
         }
-    }
-    if (folder != nullptr) {
-        closedir(folder);
     }
     std::sort(names.begin(), names.end());
     return names;

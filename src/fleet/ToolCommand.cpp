@@ -1,10 +1,10 @@
 #include "fleet/ToolCommand.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <sys/statvfs.h>
 #include <unistd.h>
 

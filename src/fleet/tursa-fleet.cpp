@@ -174,7 +174,8 @@ void addRestoreOptions(CLI::App* restore, Arguments& arguments) {
     restore->add_option("NAME", arguments.name, "the controller to restore")->required();
     restore->add_option("TOOL-OPTIONS", arguments.toolOptions, "after --: passed to the tool (-o, -m N, -t N)");
     restore->add_option("--store", arguments.store, "the store folder")->required();
-    restore->add_option("--backup", arguments.backup, "the backup YYYYMMDDTHHMMSSZ (default: latest)");
+    restore->add_option("--backup", arguments.backup, "the backup YYYYMMDDTHHMMSSZ (default: latest)")
+        ->check([](const std::string& text) { return CUtcTime::isCompact(text) ? "" : "not YYYYMMDDTHHMMSSZ: " + text; });
     restore->add_option("--tool", arguments.tool, "the TursaBackupCmd to run");
 }
 

@@ -10,10 +10,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <dirent.h>
-#include <regex>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
@@ -54,8 +54,13 @@ FleetResult fleet(const std::string& outStem, const std::vector<std::string>& ar
 // The report's lines without the duration, which hangs on the machine's load.
 std::vector<std::string> reportLines(const std::string& out) {
     std::vector<std::string> lines;
-    for (const std::string& line : e2e::splitLines(out)) {
-        lines.push_back(std::regex_replace(line, std::regex("  [0-9]+ s$"), ""));
+    for (std::string line : e2e::splitLines(out)) {
+        const size_t cut = line.rfind("  ");
+        if (cut != std::string::npos && line.size() > cut + 4 && line.compare(line.size() - 2, 2, " s") == 0 &&
+            line.find_first_not_of("0123456789", cut + 2) == line.size() - 2) {
+            line.erase(cut);
+        }
+        lines.push_back(line);
     }
     return lines;
 }
@@ -143,20 +148,21 @@ TEST(FleetRun, NightsOfAFleetWithRetriesChangesRetentionAndRestore) {
     EXPECT_EQ(locked.status, 3);
     EXPECT_NE(locked.err.find("in use by another run (pid " + std::to_string(first.pid()) + ")"), std::string::npos);
     ASSERT_EQ(first.waitExit(120000), 1);
-    const std::string night1 = readFile(dir.file("night-1.out"));
-    EXPECT_EQ(reportLines(night1),
+    EXPECT_EQ(reportLines(readFile(dir.file("night-1.out"))),
               (std::vector<std::string>{"guarded  failed  status 3: Wrong password.  1 attempt",
                                         "ghost  failed  status 1: Could not open network connection.  2 attempts",
                                         "lobby  ok  1 attempt", "flaky  ok  2 attempts", "2 ok, 0 unchanged, 2 failed"}));
     const nlohmann::json report = jsonOf(dir.file("report.json"));
     const std::string stamp1 = linkOf(store + "/lobby/latest").substr(0, 16);
     ASSERT_EQ(report["controllers"].size(), 4u);
-    EXPECT_EQ(report["controllers"][1]["name"], "flaky");
     EXPECT_EQ(report["controllers"][1]["attempts"], 2);
     EXPECT_EQ(report["controllers"][1]["backup"], store + "/flaky/" + stamp1 + ".bak");
     EXPECT_EQ(report["controllers"][2]["exit_status"], 3);
     EXPECT_TRUE(report["controllers"][2]["backup"].is_null());
-    EXPECT_TRUE(std::regex_match(report["started"].get<std::string>(), std::regex("20[0-9-]{8}T[0-9:]{8}Z")));
+    std::string started = report["started"];
+    started.erase(std::remove_if(started.begin(), started.end(), [](char c) { return c == '-' || c == ':'; }),
+                  started.end());
+    EXPECT_EQ(started, stamp1) << "backups are named by the run's start";
     EXPECT_NE(readFile(store + "/flaky/logs/" + stamp1 + ".log").find("Network unreachable."), std::string::npos);
     const nlohmann::json guardedState = jsonOf(store + "/guarded/state.json");
     EXPECT_EQ(guardedState["last_result"], "failed");
@@ -176,14 +182,11 @@ TEST(FleetRun, NightsOfAFleetWithRetriesChangesRetentionAndRestore) {
     // The store: folders 0700, files 0600, a checksum in sha256sum's format.
     EXPECT_EQ(namesIn(store + "/lobby"), (std::set<std::string>{stamp1 + ".bak", stamp1 + ".bak.sha256", "latest",
                                                                 "logs", "state.json"}));
-    for (const std::string folder : {"", "/lobby", "/lobby/logs"}) {
-        EXPECT_EQ(modeOf(store + folder), 0700u) << folder;
+    EXPECT_EQ(modeOf(store), 0700u);
+    for (const std::string& name : {std::string(), stamp1 + ".bak", stamp1 + ".bak.sha256", std::string("logs"),
+                                    std::string("state.json"), "logs/" + stamp1 + ".log"}) {
+        EXPECT_EQ(modeOf(store + "/lobby/" + name), name.find('.') == std::string::npos ? 0700u : 0600u) << name;
     }
-    for (const std::string file : {".bak", ".bak.sha256"}) {
-        EXPECT_EQ(modeOf(store + "/lobby/" + stamp1 + file), 0600u) << file;
-    }
-    EXPECT_EQ(modeOf(store + "/lobby/state.json"), 0600u);
-    EXPECT_EQ(modeOf(store + "/lobby/logs/" + stamp1 + ".log"), 0600u);
     EXPECT_EQ(shell("cd " + store + "/lobby && sha256sum -c " + stamp1 + ".bak.sha256"), stamp1 + ".bak: OK\n");
     EXPECT_EQ(readFile(dir.file("hooks/guarded")),
               "TURSA_ADDRESS=" + address[2] + "\nTURSA_CONTROLLER=guarded\nTURSA_EXIT_STATUS=3\nTURSA_LOG=" + store +
@@ -324,9 +327,12 @@ TEST(FleetRun, InventoryShardsTimeoutsSignalsAndLinks) {
     EXPECT_EQ(seen.size(), 30u);
     const FleetResult never = fleet(dir.file("never"), {"status", "--store", dir.file("s1"), "--older-than", "90m"});
     EXPECT_EQ(never.status, 1);
-    EXPECT_EQ(std::regex_replace(never.out, std::regex("n[0-9]+  last success: never  last result: failed \\(status 1: "
-                                                        "Could not open network connection.\\)  consecutive "
-                                                        "failures: 1  TOO OLD\n"), ""), "");
+    const auto neverLines = e2e::splitLines(never.out);
+    EXPECT_EQ(neverLines.size(), 30u);
+    for (const std::string& line : neverLines) {
+        EXPECT_EQ(line.substr(line.find(' ')), "  last success: never  last result: failed (status 1: Could not open "
+                                               "network connection.)  consecutive failures: 1  TOO OLD");
+    }
 
     // A hanging tool, SIGKILLed 60 s after SIGTERM; folder and latest links.
     const std::string store = dir.file("s2");
