@@ -32,6 +32,7 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& added) 
 
 std::vector<char*> pointersTo(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
+    pointers.reserve(texts.size() + 1);
     for (std::string& text : texts) {
         pointers.push_back(&text[0]);
     }

@@ -41,12 +41,13 @@ bool CInventory::load(const std::string& path) {
         if (wrong.empty()) {
             const auto [first, fresh] = lineOfName.emplace(controller.name, number);
             if (!fresh) {
-                wrong = "duplicate name " + quoted(controller.name) + " (first on line " +
-                        std::to_string(first->second) + ")";
+                wrong = "duplicate name " + quoted(controller.name);
+                wrong += " (first on line " + std::to_string(first->second) + ")";
             }
         }
         if (!wrong.empty()) {
-            m_errors.push_back(path + ":" + std::to_string(number) + ": " + wrong);
+            m_errors.push_back(path + ":" + std::to_string(number) + ": ");
+            m_errors.back() += wrong;
         } else {
             m_controllers.push_back(std::move(controller));
         }

@@ -13,7 +13,9 @@
 #include "store/FileManager.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,10 +38,20 @@ struct Arguments {
     CFleetRun::Options run;
 };
 
-// "I/N" with 0 <= I < N.
+// "I/N" with 0 <= I < N <= 1000000.
 bool parseShard(const std::string& text, unsigned* index, unsigned* count) {
-    char rest = 0;
-    return sscanf(text.c_str(), "%u/%u%c", index, count, &rest) == 2 && *count > 0 && *index < *count;
+    char* end = nullptr;
+    const unsigned long i = strtoul(text.c_str(), &end, 10);
+    if (!isdigit(static_cast<unsigned char>(text[0])) || *end != '/' || !isdigit(static_cast<unsigned char>(end[1]))) {
+        return false;
+    }
+    const unsigned long n = strtoul(end + 1, &end, 10);
+    if (*end != '\0' || n > 1000000 || i >= n) {
+        return false;
+    }
+    *index = static_cast<unsigned>(i);
+    *count = static_cast<unsigned>(n);
+    return true;
 }
 
 std::string checkShard(const std::string& text) {
@@ -179,10 +191,8 @@ void addRestoreOptions(CLI::App* restore, Arguments& arguments) {
     restore->add_option("--tool", arguments.tool, "the TursaBackupCmd to run");
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    signal(SIGPIPE, SIG_IGN);
+// The subcommand's exit status.
+int dispatch(int argc, char** argv) {
     Arguments arguments;
     CLI::App app{"Backs up every controller of an inventory with TursaBackupCmd into a store.", "tursa-fleet"};
     app.require_subcommand(1);
@@ -204,15 +214,21 @@ int main(int argc, char** argv) {
     }
     // The store's own messages about a file it cannot read would repeat ours.
     CLogger::getInstance()->setLevel(0);
-    int result = EXIT_USAGE;
+    return *run      ? runFleet(arguments)
+           : *status ? showStatus(arguments)
+           : *verify ? verifyStore(arguments)
+                     : restoreController(arguments);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    signal(SIGPIPE, SIG_IGN);
+    int result = 1;
     try {
-        result = *run      ? runFleet(arguments)
-                 : *status ? showStatus(arguments)
-                 : *verify ? verifyStore(arguments)
-                           : restoreController(arguments);
-    } catch (const std::runtime_error& error) {
+        result = dispatch(argc, argv);
+    } catch (const std::exception& error) {
         std::cerr << "tursa-fleet: " << error.what() << "\n";
-        result = 1;
     }
     CFileManager::Destroy();
     CLogger::Destroy();
