@@ -143,7 +143,9 @@ TEST(FleetRun, NightsOfAFleetWithRetriesChangesRetentionAndRestore) {
            "--json", dir.file("report.json"), "--metrics", dir.file("fleet.prom"), "--on-failure",
            "env | grep ^TURSA_ | sort > " + dir.file("hooks") + "/$TURSA_CONTROLLER"},
           env);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    for (int i = 0; i < 3000 && readFile(store + "/.lock") != std::to_string(first.pid()) + "\n"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     const FleetResult locked = fleet(dir.file("locked"), {"run", inventory, "--store", store}, env);
     EXPECT_EQ(locked.status, 3);
     EXPECT_NE(locked.err.find("in use by another run (pid " + std::to_string(first.pid()) + ")"), std::string::npos);
