@@ -42,8 +42,9 @@ trap cleanup EXIT
 
 [ "$(id -u)" = 0 ] || fail "must run as root (it installs and removes $name with apt-get)"
 
-# The build, dpkg-shlibdeps (dpkg-dev, with file) and man-db for the check.
-needed=(cmake make g++ dpkg-dev file man-db)
+# The build (tursa-fleet's JSON, command-line and SHA-256 libraries too),
+# dpkg-shlibdeps (dpkg-dev, with file) and man-db for the check.
+needed=(cmake make g++ nlohmann-json3-dev libcli11-dev libssl-dev dpkg-dev file man-db)
 missing=()
 for package in "${needed[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
