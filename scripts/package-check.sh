@@ -222,6 +222,23 @@ message=$(TursaBackupCmd --restore --ip-address "$address" --password service \
     fail "restore of a version-100 file ended with status $status and '$message', expected 12 and 'Backup file version not compatible.'"
 grep -q ' 11574 frame 01 09 ' "$state/sim/events.log" || fail "the tool did not log in to the simulator"
 echo "TursaBackupCmd --restore: status $status, $message"
+
+# The installed tursa-fleet finds the tool beside it, hands it the password
+# from the inventory's file, and records the refusal in its store.
+if [ "$fleet" = 1 ]; then
+    step "a fleet run with a wrong password against the installed simulator"
+    printf 'wrong\n' >"$state/password"
+    printf 'site address=%s password_file=%s\n' "$address" "$state/password" >"$state/inventory"
+    status=0
+    report=$(tursa-fleet run "$state/inventory" --store "$state/store" --retries 0) || status=$?
+    [ "$status" = 1 ] && grep -q '^site  failed  status 3: Wrong password\.' <<<"$report" ||
+        fail "tursa-fleet run ended with status $status and '$report', expected 1 and site failed with status 3"
+    status=0
+    shown=$(tursa-fleet status --store "$state/store" --older-than 26h) || status=$?
+    [ "$status" = 1 ] && grep -q '^site  last success: never' <<<"$shown" ||
+        fail "tursa-fleet status --older-than 26h ended with status $status and '$shown'"
+    echo "tursa-fleet run: status 1, $(head -1 <<<"$report")"
+fi
 kill "$sim_pid"
 wait "$sim_pid" || fail "tursa-sim did not end cleanly on SIGTERM"
 sim_pid=
