@@ -5,13 +5,16 @@
 #     exact `-V` line and every message a run ends with (each failRun,
 #     rejectArgument and numericalArgument text in src/, odd spellings as
 #     the tool prints them);
-#   - tursa-sim.1 names every option and fault kind of `tursa-sim --help`.
-#   scripts/man-check.sh TOOL_BINARY SIM_BINARY
+#   - tursa-sim.1 names every option and fault kind of `tursa-sim --help`;
+#   - tursa-fleet.1, when FLEET_BINARY is given, names every subcommand of
+#     `tursa-fleet --help` and every option of each subcommand's --help.
+#   scripts/man-check.sh TOOL_BINARY SIM_BINARY [FLEET_BINARY]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tool=$1
 sim=$2
+fleet=${3:-}
 failures=0
 
 fail() {
@@ -66,6 +69,21 @@ kinds=$(grep -oE -- '^ +[a-z]+:(TYPE|FUNC):N' <<<"$help" | tr -d ' ')
 while IFS= read -r kind; do
     expect_text "$page" "$rendered" "$kind"
 done <<<"$kinds"
+
+if [ -n "$fleet" ]; then
+    page=man/tursa-fleet.1
+    rendered=$(render "$page")
+    commands=$("$fleet" --help | awk '/^Subcommands:/ { on = 1; next } on && NF { print $1 }')
+    [ -n "$commands" ] || fail "no subcommands found in the output of $fleet --help"
+    while IFS= read -r command; do
+        expect_text "$page" "$rendered" "tursa-fleet $command"
+        options=$("$fleet" "$command" --help | grep -oE -- '--[a-z][a-z-]+' | grep -vx -- --help | sort -u)
+        [ -n "$options" ] || fail "no options found in the output of $fleet $command --help"
+        while IFS= read -r option; do
+            expect_text "$page" "$rendered" "$option"
+        done <<<"$options"
+    done <<<"$commands"
+fi
 
 if [ "$failures" -gt 0 ]; then
     echo "man-check: $failures problem(s) in the manual pages" >&2

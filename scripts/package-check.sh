@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package in build-pkg/ (Release, programs only), installs
-# it with apt-get as a user would, checks what it installed, and removes it
-# again. Debian, as root. Ends non-zero with a message on the first failure.
+# it with apt-get as a user would, checks what it installed (with
+# tursa-fleet: its page, units, user and settings file, a conffile), and
+# removes and purges it again. Debian, as root. Ends non-zero with a message
+# on the first failure.
 #   scripts/package-check.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,15 +35,16 @@ cleanup() {
     [ -z "$state" ] || rm -rf "$state"
     if [ "$installed" = 1 ]; then
         echo "package-check: removing $name after a failure" >&2
-        apt-get remove -y "$name" >/dev/null 2>&1 || true
+        apt-get purge -y "$name" >/dev/null 2>&1 || true
     fi
 }
 trap cleanup EXIT
 
 [ "$(id -u)" = 0 ] || fail "must run as root (it installs and removes $name with apt-get)"
 
-# The build, dpkg-shlibdeps (dpkg-dev, with file) and man-db for the check.
-needed=(cmake make g++ nlohmann-json3-dev dpkg-dev file man-db)
+# The build (tursa-fleet's JSON, command-line and SHA-256 libraries too),
+# dpkg-shlibdeps (dpkg-dev, with file) and man-db for the check.
+needed=(cmake make g++ nlohmann-json3-dev libcli11-dev libssl-dev dpkg-dev file man-db)
 missing=()
 for package in "${needed[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -115,11 +118,19 @@ for library in libc6 libstdc++6; do
 done
 echo "Version: $(field Version)  Depends: $depends"
 
-# Exactly the programs and pages, nothing else (no tests, no benchmarks).
+# Exactly the programs and pages, nothing else (no tests, no benchmarks);
+# with tursa-fleet its page, service, timer and settings file.
+fleet=0
+[ ! -x "$builddir/tursa-fleet" ] || fleet=1
+fleet_files=(/usr/bin/tursa-fleet /usr/share/man/man1/tursa-fleet.1 /etc/default/tursa-fleet
+    /usr/lib/systemd/system/tursa-fleet.service /usr/lib/systemd/system/tursa-fleet.timer)
 expected=$(
     printf '/usr/bin/%s\n' TursaBackupCmd tursa-sim
     [ ! -x "$builddir/tursa-inspect" ] || echo /usr/bin/tursa-inspect
-    for page in man/*.1; do echo "/usr/share/man/man1/$(basename "$page")"; done
+    for page in man/*.1; do
+        [ "$page" = man/tursa-fleet.1 ] || echo "/usr/share/man/man1/$(basename "$page")"
+    done
+    [ "$fleet" = 0 ] || printf '%s\n' "${fleet_files[@]}"
 )
 actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }')
 if [ "$(sort <<<"$expected")" != "$(sort <<<"$actual")" ]; then
@@ -127,11 +138,22 @@ if [ "$(sort <<<"$expected")" != "$(sort <<<"$actual")" ]; then
 $(diff <(sort <<<"$expected") <(sort <<<"$actual") | grep '^[<>]' | sed 's/^</  missing:/; s/^>/  extra:  /')"
 fi
 echo "$actual"
+if [ "$fleet" = 1 ]; then
+    conffiles=$(dpkg-deb -I "$deb" conffiles 2>/dev/null) || conffiles=
+    [ "$conffiles" = /etc/default/tursa-fleet ] ||
+        fail "the package's conffiles are '$conffiles', not /etc/default/tursa-fleet"
+    grep -q tursa-fleet <<<"$(field Description)" || fail "the Description does not mention tursa-fleet"
+fi
 
 if dpkg -s "$name" >/dev/null 2>&1; then
     step "removing the $name that was installed before this check"
     apt-get remove -y "$name" >/dev/null || fail "could not remove the earlier $name"
 fi
+
+# The package installs the nightly timer without enabling it.
+timer_link=/etc/systemd/system/timers.target.wants/tursa-fleet.timer
+timer_enabled_before=0
+[ ! -e "$timer_link" ] || timer_enabled_before=1
 
 step "apt-get install -y ./$deb"
 installed=1
@@ -146,7 +168,9 @@ output=$(TursaBackupCmd -V) || fail "TursaBackupCmd -V ended with status $?"
 [ "$output" = "$version_line" ] || fail "TursaBackupCmd -V printed '$output', expected '$version_line'"
 echo "TursaBackupCmd -V: $output"
 
-for program in TursaBackupCmd tursa-sim; do
+programs=(TursaBackupCmd tursa-sim)
+[ "$fleet" = 0 ] || programs+=(tursa-fleet)
+for program in "${programs[@]}"; do
     page=$(man -w "$program") || fail "man -w $program finds no page"
     case "$page" in
     /usr/share/man/man1/"$program".1*) echo "man -w $program: $page" ;;
@@ -160,6 +184,19 @@ grep -q 'Unkown interface version\.' <<<"$shown" || fail "man TursaBackupCmd doe
 usage=$(tursa-sim --help) || fail "tursa-sim --help ended with status $?"
 [[ $usage == "Usage: tursa-sim --state-dir DIR"* ]] || fail "tursa-sim --help printed no usage text"
 echo "tursa-sim --help: $(head -1 <<<"$usage")"
+
+if [ "$fleet" = 1 ]; then
+    [ "$(command -v tursa-fleet)" = /usr/bin/tursa-fleet ] || fail "tursa-fleet on PATH is not the package's /usr/bin/tursa-fleet"
+    getent passwd tursa-fleet >/dev/null || fail "the package did not create the user tursa-fleet"
+    [ "$timer_enabled_before" = 1 ] || [ ! -e "$timer_link" ] || fail "the package enabled tursa-fleet.timer"
+    units=(/usr/lib/systemd/system/tursa-fleet.service /usr/lib/systemd/system/tursa-fleet.timer)
+    if command -v systemd-analyze >/dev/null; then
+        systemd-analyze verify "${units[@]}" || fail "systemd-analyze verify finds fault with the tursa-fleet units"
+        echo "systemd-analyze verify: tursa-fleet.service and tursa-fleet.timer are sound"
+    else
+        echo "systemd-analyze is not installed: the check of the tursa-fleet units is skipped"
+    fi
+fi
 
 # The installed programs together: the tool logs in to the simulator over
 # TCP and refuses a restore file of another version before changing anything.
@@ -185,6 +222,23 @@ message=$(TursaBackupCmd --restore --ip-address "$address" --password service \
     fail "restore of a version-100 file ended with status $status and '$message', expected 12 and 'Backup file version not compatible.'"
 grep -q ' 11574 frame 01 09 ' "$state/sim/events.log" || fail "the tool did not log in to the simulator"
 echo "TursaBackupCmd --restore: status $status, $message"
+
+# The installed tursa-fleet finds the tool beside it, hands it the password
+# from the inventory's file, and records the refusal in its store.
+if [ "$fleet" = 1 ]; then
+    step "a fleet run with a wrong password against the installed simulator"
+    printf 'wrong\n' >"$state/password"
+    printf 'site address=%s password_file=%s\n' "$address" "$state/password" >"$state/inventory"
+    status=0
+    report=$(tursa-fleet run "$state/inventory" --store "$state/store" --retries 0) || status=$?
+    [ "$status" = 1 ] && grep -q '^site  failed  status 3: Wrong password\.' <<<"$report" ||
+        fail "tursa-fleet run ended with status $status and '$report', expected 1 and site failed with status 3"
+    status=0
+    shown=$(tursa-fleet status --store "$state/store" --older-than 26h) || status=$?
+    [ "$status" = 1 ] && grep -q '^site  last success: never' <<<"$shown" ||
+        fail "tursa-fleet status --older-than 26h ended with status $status and '$shown'"
+    echo "tursa-fleet run: status 1, $(head -1 <<<"$report")"
+fi
 kill "$sim_pid"
 wait "$sim_pid" || fail "tursa-sim did not end cleanly on SIGTERM"
 sim_pid=
@@ -197,5 +251,15 @@ hash -r
 for file in /usr/bin/TursaBackupCmd /usr/bin/tursa-sim /usr/share/man/man1/TursaBackupCmd.1; do
     [ ! -e "$file" ] || fail "$file is still there after the removal"
 done
+if [ "$fleet" = 1 ]; then
+    # A conffile outlives a removal and goes with the purge.
+    for file in "${fleet_files[@]}"; do
+        [ "$file" = /etc/default/tursa-fleet ] || [ ! -e "$file" ] || fail "$file is still there after the removal"
+    done
+    [ -f /etc/default/tursa-fleet ] || fail "apt-get remove took the conffile /etc/default/tursa-fleet"
+    step "apt-get purge -y $name"
+    apt-get purge -y "$name" >/dev/null || fail "apt-get purge -y $name failed"
+    [ ! -e /etc/default/tursa-fleet ] || fail "/etc/default/tursa-fleet is still there after the purge"
+fi
 
 echo "package-check: PASSED ($(basename "$deb") built, installed, checked and removed)"
