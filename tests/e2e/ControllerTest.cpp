@@ -163,27 +163,6 @@ TEST_F(E2eController, BackupAndRestoreWithLoginAtVersion107) {
         << "a restore leaves the file as it was";
 }
 
-TEST_F(E2eController, Version106NeedsNoPasswordAndEmptySetsRoundTrip) {
-    auto source =
-        startSim({"--interface-version", "106", "--password", "secret", "--sizes", "300,0,7,1"});
-    const auto original = dataSets(*source);
-    auto backup = tool("--backup", "anything", 1);
-    ASSERT_EQ(backup.status, 0) << backup.err;
-    EXPECT_EQ(backup.out + backup.err, "");
-    EXPECT_FALSE(sentAny(source->frames(11574), "01 09"));
-    const std::string file = testsupport::readFile(backupFile);
-    EXPECT_EQ(file, expectedFile(106, original, *source));
-    EXPECT_NE(file.find("ConfigManager.DataLength=0\n"), std::string::npos);
-    source.reset();
-
-    auto target =
-        startSim({"--interface-version", "106", "--sizes", "5,5,5,5", "--seed", "3"}, "target");
-    auto restore = tool("--restore", "anything", 1);
-    ASSERT_EQ(restore.status, 0) << restore.err;
-    EXPECT_EQ(dataSets(*target), original);
-    EXPECT_TRUE(sentAny(target->frames(11574), frameLine("\x01\x01\x01\x00\x00\x00\x00"s)));
-}
-
 TEST_F(E2eController, TricklingControllerCannotHoldTheRun) {
     // One byte a second (20 s on the tool's clock, inside the 60 s per read):
     // without a bound on the whole reply the first set alone would take 20

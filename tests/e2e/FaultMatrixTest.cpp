@@ -484,8 +484,8 @@ void addControllerCases(std::vector<MatrixCase>* c) {
     // A reply whose data id is altered reports another version: the file records it.
     c->push_back(B("Version_Altered").data("garbage:7:1").ends(0, R::Bus).version(108));
     c->push_back(B("Version_Zero").sim({"--interface-version", "0"}).ends(2, R::Controller));
-    // Version 106 has no login: the silent login reply is never asked for.
-    c->push_back(B("Version106_NoLogin").sim({"--interface-version", "106", "--fault", "noreply:9:1"}).ends(0, R::Bus).version(106).unfired());
+    // Version 106 has no login: the silent login reply is never asked for. An empty data set is saved.
+    c->push_back(B("Version106_NoLogin").sim({"--interface-version", "106", "--sizes", "64,0,8,16", "--fault", "noreply:9:1"}).ends(0, R::Bus).version(106).unfired());
     // The version reply comes, then the controller falls silent: the login gets no reply.
     c->push_back(B("Version_ThenSilence").data("truncate:7:1:0").ends(3, R::Controller).waits(120));
     c->push_back(B("Password_NoReply").data("noreply:9:1").ends(3, R::Controller).waits(120));

@@ -138,22 +138,6 @@ TEST_F(E2eFileSafety, FileSizeLimitIsOneClearFailure) {
     EXPECT_EQ(temporaryIn(dir.path(), "site.bak"), "");
 }
 
-TEST_F(E2eFileSafety, TargetNameAsLongAsAllowedStillGetsItsFiles) {
-    // 255 bytes, the longest name: the temporary and the partial file beside
-    // it take a shortened form of it. The bus is refused after the
-    // controller half, so the run fails with data collected.
-    startSite({"--refuse-bus"});
-    const std::string name(255, 'n');
-    testsupport::writeFile(dir.file(name), earlier);
-    startBackup("", dir.file(name));
-    EXPECT_EQ(exitStatus(), 1) << "the temporary file could be made";
-    const std::string partial = dir.file(std::string(247, 'n') + ".partial");
-    EXPECT_EQ(errors(), "Could not open network connection.\nPartial backup kept in " + partial + "\n");
-    EXPECT_NE(testsupport::readFile(partial).find("UserManagerConfig.Data="), std::string::npos);
-    EXPECT_EQ(testsupport::readFile(dir.file(name)), earlier);
-    EXPECT_EQ(temporaryIn(dir.path(), std::string(247, 'n')), "");
-}
-
 TEST_F(E2eFileSafety, PartialFileBesideALinkToAnotherFileSystem) {
     // The target is a link into /dev/shm: the run's temporary file lives
     // there, the partial file beside the link cannot be renamed into place

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <dirent.h>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
@@ -66,17 +65,8 @@ std::vector<std::string> reportLines(const std::string& out) {
 }
 
 std::set<std::string> namesIn(const std::string& path) {
-    std::set<std::string> names;
-    DIR* folder = opendir(path.c_str());
-    for (dirent* entry = folder ? readdir(folder) : nullptr; entry; entry = readdir(folder)) {
-        if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..") {
-            names.insert(entry->d_name);
-        }
-    }
-    if (folder != nullptr) {
-        closedir(folder);
-    }
-    return names;
+    const auto names = testsupport::namesIn(path);
+    return {names.begin(), names.end()};
 }
 
 unsigned modeOf(const std::string& path) {
