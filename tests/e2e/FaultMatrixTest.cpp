@@ -507,6 +507,9 @@ void addControllerCases(std::vector<MatrixCase>* c) {
     }
     c->push_back(B("DataSet1_LateWithinTimeout").data("late:0:1:1000").ends(0, R::Bus).waits(20));
     c->push_back(B("DataSet1_Trickled").data("trickle:0:1:2").ends(0, R::Bus).waits(4));
+    // One byte a second (20 s on the tool's clock, inside the 60 s per read): without a bound on the
+    // whole reply the set would take 20 minutes; the tool gives up after 10 minutes of its clock.
+    c->push_back(B("DataSet1_TrickledPastTheBound").data("trickle:0:1:1000").ends(14, R::Controller).waits(800));
     // The error response that carries the requested set's own id.
     c->push_back(B("DataSet3_ErrorResponseOfItsId").data("error:0:3:2").ends(14, R::Controller));
     c->push_back(B("Logout_NoAck").data("noreply:3:1").ends(0, R::Bus).waits(1));
