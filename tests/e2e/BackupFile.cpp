@@ -1,6 +1,7 @@
 #include "e2e/BackupFile.h"
 
 #include "e2e/ToolRun.h"
+#include "support/SimProcess.h"
 #include "support/TempDir.h"
 
 #include <cstdlib>
@@ -9,10 +10,10 @@
 
 namespace e2e {
 
-namespace {
+const char* const SET_NAMES[4] = {"UserManagerConfig", "ConfigManager", "DayLightConfig",
+                                  "SystemTimeConfig"};
 
-const char* const SET_NAMES[] = {"UserManagerConfig", "ConfigManager", "DayLightConfig",
-                                 "SystemTimeConfig"};
+namespace {
 
 struct TreeNode {
     std::string key;
@@ -101,6 +102,22 @@ std::string unbase64(const std::string& text) {
         return "<not Base64>";
     }
     return testsupport::readFile(scratch.file("out"));
+}
+
+std::map<std::string, std::string> siteSets(const testsupport::SimProcess& site) {
+    std::map<std::string, std::string> sets;
+    for (const char* name : SET_NAMES) {
+        sets[name] = site.dataSet(name);
+    }
+    return sets;
+}
+
+std::map<int, Module> siteModules(const testsupport::SimProcess& site, const std::vector<int>& numbers) {
+    std::map<int, Module> modules;
+    for (int number : numbers) {
+        modules[number] = {site.fpmTemplates(number), site.fpmConfig(number), site.fpmCrc(number)};
+    }
+    return modules;
 }
 
 } // namespace e2e

@@ -4,7 +4,14 @@
 #include <string>
 #include <vector>
 
+namespace testsupport {
+class SimProcess;
+}
+
 namespace e2e {
+
+// The controller's data sets, in the order a backup saves them.
+extern const char* const SET_NAMES[4];
 
 // The order in which the tool lists the keys of a backup file: they form a
 // search tree in the order they were first written, walked node, greater
@@ -17,6 +24,10 @@ struct Module {
     std::string config;
     std::string crc;
 };
+
+// What a simulated site holds: its data sets by name, and the modules given.
+std::map<std::string, std::string> siteSets(const testsupport::SimProcess& site);
+std::map<int, Module> siteModules(const testsupport::SimProcess& site, const std::vector<int>& numbers);
 
 // The backup file a complete run must write: the controller's data sets
 // (by name), then FPM0.MASTER and the keys of each module, in the order a

@@ -22,8 +22,6 @@ using testsupport::readFile;
 
 namespace {
 
-const char* const SET_NAMES[] = {"UserManagerConfig", "ConfigManager", "DayLightConfig",
-                                 "SystemTimeConfig"};
 const int SPEEDUP = 20; // the tool's clock runs this much faster under libfaketime
 const int TEMPLATE_BLOCKS = 485;
 
@@ -127,27 +125,6 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         return runTool(args, dir.path(), true, 240000, speedup);
     }
-
-    static std::map<std::string, std::string> dataSets(const testsupport::SimProcess& sim) {
-        std::map<std::string, std::string> sets;
-        for (const char* name : SET_NAMES) {
-            sets[name] = sim.dataSet(name);
-        }
-        return sets;
-    }
-
-    static Module module(const testsupport::SimProcess& sim, int number) {
-        return {sim.fpmTemplates(number), sim.fpmConfig(number), sim.fpmCrc(number)};
-    }
-
-    static std::map<int, Module> modules(const testsupport::SimProcess& sim,
-                                         std::vector<int> numbers) {
-        std::map<int, Module> result;
-        for (int number : numbers) {
-            result[number] = module(sim, number);
-        }
-        return result;
-    }
 };
 
 // Milliseconds on the simulator's clock between the first event containing
@@ -171,12 +148,12 @@ long gapMs(const std::vector<testsupport::SimEvent>& events, int fromPort,
 TEST_F(E2eBus, FullBackupOfEightModules) {
     auto sim = startSim({"--fpms", "1,2,3,4,5,6,7,8", "--seed", "11"}, "sim");
     const std::vector<int> all = {1, 2, 3, 4, 5, 6, 7, 8};
-    const auto before = modules(*sim, all);
+    const auto before = e2e::siteModules(*sim, all);
     auto result = tool("--backup", 4);
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(readFile(backupFile), e2e::expectedBackup(107, dataSets(*sim), 0xC0, before));
-    EXPECT_EQ(modules(*sim, all).at(8).templates, before.at(8).templates);
+    EXPECT_EQ(readFile(backupFile), e2e::expectedBackup(107, e2e::siteSets(*sim), 0xC0, before));
+    EXPECT_EQ(e2e::siteModules(*sim, all).at(8).templates, before.at(8).templates);
 
     std::vector<std::string> lines = splitLines(result.out);
     ASSERT_GT(lines.size(), 12u);
@@ -256,7 +233,7 @@ TEST_F(E2eBus, RestoreOfEveryModuleAndOfOneModule) {
                             "--fpm-config", "2:00000000dd", "--fpm-config", "3:00000000dd"},
                            "source");
     ASSERT_EQ(tool("--backup", 1).status, 0);
-    const auto original = modules(*source, {1, 2, 3});
+    const auto original = e2e::siteModules(*source, {1, 2, 3});
     source.reset();
 
     auto target = startSim({"--fpms", "1,2,3", "--seed", "22"}, "target");

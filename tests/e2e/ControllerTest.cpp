@@ -24,8 +24,6 @@ using namespace std::string_literals;
 
 namespace {
 
-const char* const SET_NAMES[] = {"UserManagerConfig", "ConfigManager", "DayLightConfig",
-                                 "SystemTimeConfig"};
 
 std::string hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
@@ -44,10 +42,6 @@ std::string littleEndian32(size_t value) {
         bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
     }
     return bytes;
-}
-
-std::string frameLine(const std::string& bytes) {
-    return hex(bytes);
 }
 
 class E2eController : public ::testing::Test {
@@ -72,14 +66,6 @@ protected:
         return runTool(args, dir.path());
     }
 
-    std::map<std::string, std::string> dataSets(testsupport::SimProcess& sim) {
-        std::map<std::string, std::string> sets;
-        for (const char* name : SET_NAMES) {
-            sets[name] = sim.dataSet(name);
-        }
-        return sets;
-    }
-
     // The backup file a run against these data sets and the simulator's
     // one module must write.
     static std::string expectedFile(int version, const std::map<std::string, std::string>& sets,
@@ -88,29 +74,20 @@ protected:
             version, sets, 0xC0,
             {{1, {sim.fpmTemplates(1), sim.fpmConfig(1), sim.fpmCrc(1)}}});
     }
-
-    static bool sentAny(const std::vector<std::string>& frames, const std::string& prefix) {
-        for (const auto& frame : frames) {
-            if (frame.rfind(prefix, 0) == 0) {
-                return true;
-            }
-        }
-        return false;
-    }
 };
 
 } // namespace
 
 TEST_F(E2eController, BackupAndRestoreWithLoginAtVersion107) {
     auto source = startSim({"--interface-version", "107", "--password", "secret", "--seed", "7"});
-    const auto original = dataSets(*source);
+    const auto original = e2e::siteSets(*source);
 
     auto backup = tool("--backup", "secret", 4);
     ASSERT_EQ(backup.status, 0) << backup.err;
     EXPECT_EQ(backup.err, "");
     std::vector<std::string> expectedLines = {"Interface has version 107",
                                               "Start controller backup."};
-    for (const char* name : SET_NAMES) {
+    for (const char* name : e2e::SET_NAMES) {
         expectedLines.push_back(std::string("Backup data from ") + name + " ...");
         expectedLines.push_back(std::string("  ") + name + " ...finished.");
     }
@@ -125,12 +102,12 @@ TEST_F(E2eController, BackupAndRestoreWithLoginAtVersion107) {
     ASSERT_EQ(stat(backupFile.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
-    std::vector<std::string> wire = {frameLine("\x01\x07\x00"s),
-                                     frameLine("\x01\x09\x04\x06\x00\x00\x00secret"s)};
+    std::vector<std::string> wire = {hex("\x01\x07\x00"s),
+                                     hex("\x01\x09\x04\x06\x00\x00\x00secret"s)};
     for (char id = 0; id < 4; ++id) {
-        wire.push_back(frameLine(std::string("\x01\x00", 2) + id));
+        wire.push_back(hex(std::string("\x01\x00", 2) + id));
     }
-    wire.push_back(frameLine("\x01\x03\x00"s));
+    wire.push_back(hex("\x01\x03\x00"s));
     EXPECT_EQ(source->frames(11574), wire);
     source.reset();
 
@@ -138,11 +115,11 @@ TEST_F(E2eController, BackupAndRestoreWithLoginAtVersion107) {
     // the file's data sets, sent as one frame each.
     auto target =
         startSim({"--interface-version", "107", "--password", "secret", "--seed", "99"}, "target");
-    ASSERT_NE(dataSets(*target), original);
+    ASSERT_NE(e2e::siteSets(*target), original);
     auto restore = tool("--restore", "secret", 3);
     ASSERT_EQ(restore.status, 0) << restore.err;
     std::vector<std::string> restoreLines = {"Start controller restore."};
-    for (const char* name : SET_NAMES) {
+    for (const char* name : e2e::SET_NAMES) {
         restoreLines.push_back(std::string("Restored ") + name);
     }
     restoreLines.insert(restoreLines.end(), {"Restore of the controller data finished",
@@ -150,15 +127,15 @@ TEST_F(E2eController, BackupAndRestoreWithLoginAtVersion107) {
     const auto restored = splitLines(restore.out);
     EXPECT_EQ(std::vector<std::string>(restored.begin(), restored.begin() + restoreLines.size()),
               restoreLines);
-    EXPECT_EQ(dataSets(*target), original);
+    EXPECT_EQ(e2e::siteSets(*target), original);
     const auto frames = target->frames(11574);
     ASSERT_EQ(frames.size(), 7u);
     for (int id = 0; id < 4; ++id) {
-        const std::string& bytes = original.at(SET_NAMES[id]);
-        EXPECT_EQ(frames[2 + id], frameLine(std::string("\x01\x01", 2) + char(id) +
+        const std::string& bytes = original.at(e2e::SET_NAMES[id]);
+        EXPECT_EQ(frames[2 + id], hex(std::string("\x01\x01", 2) + char(id) +
                                             littleEndian32(bytes.size()) + bytes));
     }
-    EXPECT_EQ(frames.back(), frameLine("\x01\x03\x00"s));
+    EXPECT_EQ(frames.back(), hex("\x01\x03\x00"s));
     EXPECT_EQ(testsupport::readFile(backupFile), expectedBackupFile)
         << "a restore leaves the file as it was";
 }

@@ -29,8 +29,6 @@ using testsupport::SimProcess;
 
 namespace {
 
-const char* const SET_NAMES[] = {"UserManagerConfig", "ConfigManager", "DayLightConfig",
-                                 "SystemTimeConfig"};
 const char* const EARLIER_BACKUP = "Global.Version=107\nprevious=site\n\n";
 // The closing phase on the bus: programming mode off to every device,
 // three times, then the bus reset to every module.
@@ -88,23 +86,6 @@ protected:
         ASSERT_EQ(mkdir(siteFolder.c_str(), 0700), 0);
     }
 
-    static std::map<std::string, std::string> dataSets(const SimProcess& site) {
-        std::map<std::string, std::string> sets;
-        for (const char* name : SET_NAMES) {
-            sets[name] = site.dataSet(name);
-        }
-        return sets;
-    }
-
-    static std::map<int, Module> modules(const SimProcess& site, const std::vector<int>& numbers) {
-        std::map<int, Module> result;
-        for (int number : numbers) {
-            result[number] = {site.fpmTemplates(number), site.fpmConfig(number),
-                              site.fpmCrc(number)};
-        }
-        return result;
-    }
-
     // A restore's file, saved from another site with the same module
     // configuration and other data sets than the site it is written to.
     void writeRestoreFile(const MatrixCase& c) {
@@ -115,8 +96,8 @@ protected:
         const auto fpms = moduleList(numbers);
         args.insert(args.end(), fpms.begin(), fpms.end());
         ASSERT_TRUE(source.start(address, args, dir.file("source"))) << "source site not ready";
-        fileSets = dataSets(source);
-        fileModules = modules(source, numbers);
+        fileSets = e2e::siteSets(source);
+        fileModules = e2e::siteModules(source, numbers);
         source.stop();
         const int master = c.task == MatrixTask::MasterRestore ? 0xC1 : 0xC0;
         fileBefore = edited(e2e::expectedBackup(107, fileSets, master, fileModules), c.fileEdits);
@@ -157,8 +138,8 @@ protected:
         }
         args.insert(args.end(), c.simArgs.begin(), c.simArgs.end());
         ASSERT_TRUE(sim.start(address, args, dir.file("sim"))) << "simulator not ready";
-        setsBefore = dataSets(sim);
-        modulesBefore = modules(sim, c.modules());
+        setsBefore = e2e::siteSets(sim);
+        modulesBefore = e2e::siteModules(sim, c.modules());
     }
 
     // Every fault the case gives hit a reply (the simulator logs
@@ -273,7 +254,7 @@ protected:
 
     // What the site holds after the run.
     void checkSite(const MatrixCase& c, const e2e::ToolResult& result) {
-        const auto after = modules(sim, c.modules());
+        const auto after = e2e::siteModules(sim, c.modules());
         if (c.isBackup()) {
             // Each block is echoed back: only what was read from the module.
             for (const auto& [number, module] : modulesBefore) {
@@ -282,7 +263,7 @@ protected:
             }
             return;
         }
-        const auto sets = dataSets(sim);
+        const auto sets = e2e::siteSets(sim);
         if (c.fpmOnly()) {
             EXPECT_EQ(sets, setsBefore) << "--fpm-only leaves the controller's data sets alone";
             for (const std::string& frame : sim.frames(SimProcess::kDataPort)) {
@@ -479,7 +460,6 @@ void addControllerCases(std::vector<MatrixCase>* c) {
     c->push_back(B("Version_LateWithinTimeout").data("late:7:1:1000").ends(0, R::Bus).waits(20));
     c->push_back(B("Version_ErrorResponse").data("error:7:1").ends(2, R::Controller));
     c->push_back(B("Version_ClosedWithoutReply").data("close:7:1:0").ends(2, R::Controller));
-    c->push_back(B("Version_ClosedInReply").data("close:7:1:2").ends(2, R::Controller));
     c->push_back(B("Version_Trickled").data("trickle:7:1:20").ends(0, R::Bus).waits(2));
     // A reply whose data id is altered reports another version: the file records it.
     c->push_back(B("Version_Altered").data("garbage:7:1").ends(0, R::Bus).version(108));
@@ -490,45 +470,40 @@ void addControllerCases(std::vector<MatrixCase>* c) {
     c->push_back(B("Version_ThenSilence").data("truncate:7:1:0").ends(3, R::Controller).waits(120));
     c->push_back(B("Password_NoReply").data("noreply:9:1").ends(3, R::Controller).waits(120));
     c->push_back(B("Password_ErrorResponse").data("error:9:1").ends(3, R::Controller));
-    c->push_back(B("Password_ClosedWithoutReply").data("close:9:1:0").ends(3, R::Controller));
     c->push_back(B("Password_Altered").data("garbage:9:1").ends(3, R::Controller));
     c->push_back(B("Password_LateWithinTimeout").data("late:9:1:1000").ends(0, R::Bus).waits(20));
     c->push_back(B("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
     c->push_back(B("Password_ThenSilence").data("truncate:9:1:0").ends(11, R::Controller).waits(120));
-    // Data sets of 64, 32, 8 and 16 bytes: the first and the last.
-    for (const std::string n : {"1", "4"}) {
-        const std::string name = "DataSet" + n + "_";
-        c->push_back(B(name + "NoReply").data("noreply:0:" + n).ends(11, R::Controller).waits(120));
-        c->push_back(B(name + "Truncated").data("truncate:0:" + n + ":4").ends(14, R::Controller).waits(60));
-        c->push_back(B(name + "ErrorResponse").data("error:0:" + n).ends(14, R::Controller));
-        c->push_back(B(name + "ClosedInHeader").data("close:0:" + n + ":3").ends(11, R::Controller));
-        c->push_back(B(name + "ClosedInData").data("close:0:" + n + ":10").ends(14, R::Controller));
-        c->push_back(B(name + "OtherSet").data("garbage:0:" + n).ends(14, R::Controller));
-    }
+    // Data sets of 64, 32, 8 and 16 bytes: the first, and the last for what ends the run.
+    c->push_back(B("DataSet1_NoReply").data("noreply:0:1").ends(11, R::Controller).waits(120));
+    c->push_back(B("DataSet1_Truncated").data("truncate:0:1:4").ends(14, R::Controller).waits(60));
+    c->push_back(B("DataSet1_ErrorResponse").data("error:0:1").ends(14, R::Controller));
+    c->push_back(B("DataSet1_ClosedInHeader").data("close:0:1:3").ends(11, R::Controller));
+    c->push_back(B("DataSet1_ClosedInData").data("close:0:1:10").ends(14, R::Controller));
+    c->push_back(B("DataSet1_OtherSet").data("garbage:0:1").ends(14, R::Controller));
     c->push_back(B("DataSet1_LateWithinTimeout").data("late:0:1:1000").ends(0, R::Bus).waits(20));
     c->push_back(B("DataSet1_Trickled").data("trickle:0:1:2").ends(0, R::Bus).waits(4));
     // One byte a second (20 s on the tool's clock, inside the 60 s per read): without a bound on the
     // whole reply the set would take 20 minutes; the tool gives up after 10 minutes of its clock.
     c->push_back(B("DataSet1_TrickledPastTheBound").data("trickle:0:1:1000").ends(14, R::Controller).waits(800));
+    c->push_back(B("DataSet4_NoReply").data("noreply:0:4").ends(11, R::Controller).waits(120));
+    c->push_back(B("DataSet4_OtherSet").data("garbage:0:4").ends(14, R::Controller));
     // The error response that carries the requested set's own id.
     c->push_back(B("DataSet3_ErrorResponseOfItsId").data("error:0:3:2").ends(14, R::Controller));
     c->push_back(B("Logout_NoAck").data("noreply:3:1").ends(0, R::Bus).waits(1));
     c->push_back(B("Logout_ClosedWithoutAck").data("close:3:1:0").ends(0, R::Bus));
     c->push_back(B("Logout_AckAltered").data("garbage:3:1").ends(0, R::Bus));
-    c->push_back(B("Logout_AckLate").data("late:3:1:200").ends(0, R::Bus).waits(1));
 
     c->push_back(RS("Connect_Refused").sim({"--refuse"}).ends(1, R::NoController).waits(20));
     c->push_back(RS("Version_OtherThanFile").sim({"--interface-version", "108"}).ends(12, R::Controller));
     c->push_back(RS("Version_Altered").data("garbage:7:1").ends(12, R::Controller));
     c->push_back(RS("Password_Refused").sim({"--password", "other"}).ends(3, R::Controller));
-    for (const std::string n : {"1", "4"}) {
-        const std::string name = "DataSet" + n + "_";
-        // A restore frame without a reply counts as accepted.
-        c->push_back(RS(name + "NoReply").data("noreply:1:" + n).ends(0, R::Bus).waits(120));
-        c->push_back(RS(name + "Refused").data("error:1:" + n).ends(8, R::Controller));
-        // The acknowledgement with its data id altered reads as an error response.
-        c->push_back(RS(name + "AckAltered").data("garbage:1:" + n).ends(8, R::Controller));
-    }
+    c->push_back(RS("DataSet4_NoReply").data("noreply:1:4").ends(0, R::Bus).waits(120));
+    // A restore frame without a reply counts as accepted.
+    c->push_back(RS("DataSet1_NoReply").data("noreply:1:1").ends(0, R::Bus).waits(120));
+    c->push_back(RS("DataSet1_Refused").data("error:1:1").ends(8, R::Controller));
+    // The acknowledgement with its data id altered reads as an error response.
+    c->push_back(RS("DataSet1_AckAltered").data("garbage:1:1").ends(8, R::Controller));
     c->push_back(RS("DataSet1_LateWithinTimeout").data("late:1:1:1000").ends(0, R::Bus).waits(20));
     c->push_back(RS("DataSet1_Trickled").data("trickle:1:1:20").ends(0, R::Bus).waits(4));
     c->push_back(RS("DataSet2_RefusedWithId2").data("error:1:2:2").ends(8, R::Controller));
@@ -590,7 +565,6 @@ void addBackupBusCases(std::vector<MatrixCase>* c) {
     c->push_back(B("Lookup_BadChecksum").bus("badsum:2:1").ends(0, R::Bus).waits(1));
     c->push_back(B("Lookup_WrongModule").bus("wrongsrc:2:1").ends(0, R::Bus).waits(1));
     c->push_back(B("Lookup_ShortReply").bus("count:2:1").ends(0, R::Bus));
-    c->push_back(B("Lookup_LateBeyondTimeout").bus("late:2:1:100").ends(0, R::Bus).waits(1));
     c->push_back(B("Lookup_LateWithinTimeout").bus("late:2:1:10").ends(0, R::Bus).patient());
     c->push_back(B("Lookup_ConnectionCut").bus("close:2:1:0").ends(11, R::BusCut));
     c->push_back(B("Lookup_NoModules").on("none").ends(15, R::Bus));
@@ -629,7 +603,6 @@ void addBackupBusCases(std::vector<MatrixCase>* c) {
         c->push_back(B(value + "_NoReply").bus("noreply:" + target).ends(0, R::Bus).waits(20));
         c->push_back(B(value + "_NoReplySixTimes").bus("noreply:" + target + ":6").ends(11, R::Bus).waits(70));
         c->push_back(B(value + "_BadChecksum").bus("badsum:" + target).ends(0, R::Bus).waits(10));
-        c->push_back(B(value + "_Oversized").bus("oversize:" + target).ends(0, R::Bus).waits(20));
         // 600 ms is 12 s of the tool's clock, past the 10 s time-out.
         c->push_back(B(value + "_LateBeyondTimeout").bus("late:" + target + ":600").ends(0, R::Bus).waits(24));
     }
@@ -657,22 +630,18 @@ void addRestoreBusCases(std::vector<MatrixCase>* c) {
     c->push_back(RS("Lookup_ModuleOnlyInFile").holding("1,2").ends(13, R::Bus).crcOf("2"));
     c->push_back(RS("Lookup_ModuleOnlyOnBus").on("1,2").ends(0, R::Bus));
     c->push_back(RS("Clean_NoReply").bus("noreply:0x5a:1").ends(0, R::Bus).waits(90));
-    // A clean whose own reply never comes is waited for as long as one that sends none.
-    c->push_back(RS("Clean_BadChecksum").bus("badsum:0x5a:1").ends(0, R::Bus).waits(90));
     c->push_back(RS("Clean_LateWithinTimeout").bus("late:0x5a:1:500").ends(0, R::Bus).waits(10));
     c->push_back(RS("Clean_ConnectionCut").bus("close:0x5a:1:0").ends(11, R::BusCut).cleanedNotRestored("1"));
     addBlockCases(c, RS, "WriteBlock", 4, 1, 0.7, {"NoReplySixTimes", "NoReplyFiveTimes", "BadChecksum", "WrongModule", "Late", "ConnectionCut"});
     addBlockCases(c, RS, "WriteBlock", 4, 485, 0.7, {"NoReplySixTimes", "Late"});
     // The module writes the configuration even where its reply is lost.
     c->push_back(RS("WriteConfig_NoReply").bus("noreply:0x60:1").ends(0, R::Bus).waits(10));
-    c->push_back(RS("WriteConfig_BadChecksum").bus("badsum:0x60:1").ends(0, R::Bus).waits(10));
     c->push_back(RS("WriteConfig_LateWithinTimeout").bus("late:0x60:1:100").ends(0, R::Bus).waits(2));
     // The acknowledgement comes after the 10 s time-out: it is waited for,
     // never taken for the CRC reply that follows.
     c->push_back(RS("WriteConfig_LateBeyondTimeout").bus("late:0x60:1:600").ends(0, R::Bus).waits(24));
     c->push_back(RS("WriteConfig_ConnectionCut").bus("close:0x60:1:0").ends(11, R::BusCut).cleanedNotRestored("1"));
     c->push_back(RS("ReadCrc_NoReply").bus("noreply:6:1").ends(9, R::Bus).waits(10).crcOf("1"));
-    c->push_back(RS("ReadCrc_BadChecksum").bus("badsum:6:1").ends(9, R::Bus).waits(10).crcOf("1"));
     // Four of the five bytes, all equal to the file's: a reply of 1 to 5 bytes passes.
     c->push_back(RS("ReadCrc_ShortReply").bus("count:6:1").ends(0, R::Bus));
     c->push_back(RS("ReadCrc_Oversized").bus("oversize:6:1").ends(9, R::Bus).crcOf("1"));

@@ -50,8 +50,6 @@ const char* const kSimLifetimeSeconds = "280";
 const char* const kDataSeed = "5";
 const char* const kModules = "1,2,3";
 const int kInterfaceVersion = 107;
-const char* const kSetNames[] = {"UserManagerConfig", "ConfigManager", "DayLightConfig",
-                                 "SystemTimeConfig"};
 
 // README.md's exit table; 128 + signal cannot come, as the soak sends no signal.
 const std::set<int> kDocumentedStatuses = {
@@ -182,13 +180,8 @@ protected:
         testsupport::SimProcess site;
         ASSERT_TRUE(site.start(address, {"--seed", kDataSeed, "--fpms", kModules},
                                dir.file("site")));
-        for (const char* name : kSetNames) {
-            sets[name] = site.dataSet(name);
-        }
-        for (int number : {1, 2, 3}) {
-            modules[number] = {site.fpmTemplates(number), site.fpmConfig(number),
-                               site.fpmCrc(number)};
-        }
+        sets = e2e::siteSets(site);
+        modules = e2e::siteModules(site, {1, 2, 3});
         site.stop();
     }
 
