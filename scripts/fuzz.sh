@@ -17,7 +17,7 @@ case "$seconds$runs_limit" in
     exit 2
     ;;
 esac
-targets=(fuzz_backup_file fuzz_base64 fuzz_controller_frame fuzz_bus_telegram fuzz_command_line)
+targets=(fuzz_backup_file fuzz_base64 fuzz_controller_frame fuzz_bus_telegram)
 
 missing=()
 command -v clang++-14 >/dev/null || missing+=(clang-14)
