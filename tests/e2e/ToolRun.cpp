@@ -17,19 +17,23 @@ std::vector<std::string> compressedTime(int speedup) {
             "FAKETIME_NO_CACHE=1", "ASAN_OPTIONS=verify_asan_link_order=0"};
 }
 
+ToolResult runProgram(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                      const std::string& stem, int timeoutMs) {
+    testsupport::Process program;
+    program.start(argv, env, stem + ".out", stem + ".err");
+    auto status = program.waitExit(timeoutMs);
+    EXPECT_TRUE(status.has_value()) << argv[0] << " did not end within " << timeoutMs << " ms";
+    return {status.value_or(-1), testsupport::readFile(stem + ".out"),
+            testsupport::readFile(stem + ".err")};
+}
+
 ToolResult runTool(const std::vector<std::string>& args, const std::string& workDir,
                    bool compressTime, int timeoutMs, int speedup) {
     static int runCount = 0;
-    const std::string stem = workDir + "/tool-" + std::to_string(++runCount);
     std::vector<std::string> argv{TURSA_TOOL_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
-    testsupport::Process tool;
-    tool.start(argv, compressTime ? compressedTime(speedup) : std::vector<std::string>{}, stem + ".out",
-               stem + ".err");
-    auto status = tool.waitExit(timeoutMs);
-    EXPECT_TRUE(status.has_value()) << "the tool did not end within " << timeoutMs << " ms";
-    return {status.value_or(-1), testsupport::readFile(stem + ".out"),
-            testsupport::readFile(stem + ".err")};
+    return runProgram(argv, compressTime ? compressedTime(speedup) : std::vector<std::string>{},
+                      workDir + "/tool-" + std::to_string(++runCount), timeoutMs);
 }
 
 std::vector<std::string> splitLines(const std::string& text) {
@@ -45,12 +49,14 @@ std::vector<std::string> splitLines(const std::string& text) {
 std::string base64(const std::string& bytes) {
     testsupport::TempDir scratch;
     testsupport::writeFile(scratch.file("in"), bytes);
-    const std::string command = "base64 -w0 < '" + scratch.file("in") + "'";
-    FILE* pipe = popen(command.c_str(), "r");
+    return shellOutput("base64 -w0 < '" + scratch.file("in") + "'");
+}
+
+std::string shellOutput(const std::string& command) {
     std::string text;
+    FILE* pipe = popen(command.c_str(), "r");
     char chunk[4096];
-    size_t count;
-    while (pipe != nullptr && (count = fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+    for (size_t count; pipe != nullptr && (count = fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
         text.append(chunk, count);
     }
     if (pipe != nullptr) {

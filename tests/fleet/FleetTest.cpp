@@ -23,11 +23,7 @@ using testsupport::writeFile;
 
 namespace {
 
-struct FleetResult {
-    int status;
-    std::string out;
-    std::string err;
-};
+using FleetResult = e2e::ToolResult;
 
 std::vector<std::string> fleetEnv(std::vector<std::string> extra = {}) {
     std::vector<std::string> env = e2e::compressedTime();
@@ -41,13 +37,10 @@ void start(testsupport::Process& process, const std::string& outStem, std::vecto
     ASSERT_TRUE(process.start(args, env, outStem + ".out", outStem + ".err"));
 }
 
-FleetResult fleet(const std::string& outStem, const std::vector<std::string>& args,
-          const std::vector<std::string>& env = fleetEnv()) {
-    testsupport::Process process;
-    start(process, outStem, args, env);
-    const auto status = process.waitExit(120000);
-    EXPECT_TRUE(status.has_value()) << "tursa-fleet did not end";
-    return {status.value_or(-1), readFile(outStem + ".out"), readFile(outStem + ".err")};
+FleetResult fleet(const std::string& outStem, std::vector<std::string> args,
+                  const std::vector<std::string>& env = fleetEnv()) {
+    args.insert(args.begin(), TURSA_FLEET_BIN);
+    return e2e::runProgram(args, env, outStem);
 }
 
 // The report's lines without the duration, which hangs on the machine's load.
@@ -77,18 +70,6 @@ unsigned modeOf(const std::string& path) {
 std::string linkOf(const std::string& path) {
     char target[256] = {};
     return readlink(path.c_str(), target, sizeof(target) - 1) > 0 ? target : "";
-}
-
-std::string shell(const std::string& command) {
-    std::string text;
-    FILE* pipe = popen(command.c_str(), "r");
-    for (char chunk[4096]; pipe != nullptr && fgets(chunk, sizeof(chunk), pipe);) {
-        text += chunk;
-    }
-    if (pipe != nullptr) {
-        pclose(pipe);
-    }
-    return text;
 }
 
 bool waitForFile(const std::string& path) {
@@ -179,7 +160,7 @@ TEST(FleetRun, NightsOfAFleetWithRetriesChangesRetentionAndRestore) {
                                     std::string("state.json"), "logs/" + stamp1 + ".log"}) {
         EXPECT_EQ(modeOf(store + "/lobby/" + name), name.find('.') == std::string::npos ? 0700u : 0600u) << name;
     }
-    EXPECT_EQ(shell("cd " + store + "/lobby && sha256sum -c " + stamp1 + ".bak.sha256"), stamp1 + ".bak: OK\n");
+    EXPECT_EQ(e2e::shellOutput("cd " + store + "/lobby && sha256sum -c " + stamp1 + ".bak.sha256"), stamp1 + ".bak: OK\n");
     EXPECT_EQ(readFile(dir.file("hooks/guarded")),
               "TURSA_ADDRESS=" + address[2] + "\nTURSA_CONTROLLER=guarded\nTURSA_EXIT_STATUS=3\nTURSA_LOG=" + store +
                   "/guarded/logs/" + stamp1 + ".log\nTURSA_MESSAGE=Wrong password.\n");
@@ -237,7 +218,7 @@ TEST(FleetRun, NightsOfAFleetWithRetriesChangesRetentionAndRestore) {
     EXPECT_EQ(lobby.dataSet("ConfigManager"), blankSet);
 
     // Without the two that never succeeded the store is fresh, until 2 days on.
-    shell("rm -r " + store + "/guarded " + store + "/ghost");
+    e2e::shellOutput("rm -r " + store + "/guarded " + store + "/ghost");
     EXPECT_EQ(fleet(dir.file("fresh"), {"status", "--store", store, "--older-than", "26h"}).status, 0);
     EXPECT_EQ(fleet(dir.file("stale"), {"status", "--store", store, "--older-than", "26h"},
                     {"LD_PRELOAD=" TURSA_FAKETIME_LIB, "FAKETIME=+2d", "ASAN_OPTIONS=verify_asan_link_order=0"}).status, 1);
@@ -367,7 +348,7 @@ TEST(FleetRun, InventoryShardsTimeoutsSignalsAndLinks) {
 
     // SIGKILL: the tool still gets SIGTERM; the next run takes the lock,
     // removes what was left half done and writes a whole state.
-    shell("rm -r " + slow);
+    e2e::shellOutput("rm -r " + slow);
     start(run, dir.file("kill"), {"run", inventory, "--store", store, "--tool", tool, "--retries", "0"}, env);
     ASSERT_TRUE(waitForFile(slow + "/args"));
     kill(run.pid(), SIGKILL);

@@ -71,15 +71,9 @@ protected:
         return dir.file(name);
     }
     e2e::ToolResult run(const std::vector<std::string>& args) {
-        const std::string stem = dir.file("inspect-" + std::to_string(++runs));
         std::vector<std::string> argv{TURSA_INSPECT_BIN};
         argv.insert(argv.end(), args.begin(), args.end());
-        testsupport::Process inspector;
-        inspector.start(argv, {}, stem + ".out", stem + ".err");
-        const auto status = inspector.waitExit(20000);
-        EXPECT_TRUE(status.has_value()) << "tursa-inspect did not end";
-        return {status.value_or(-1), testsupport::readFile(stem + ".out"),
-                testsupport::readFile(stem + ".err")};
+        return e2e::runProgram(argv, {}, dir.file("inspect-" + std::to_string(++runs)), 20000);
     }
     Entries withChange(const std::function<void(Entries&)>& change) {
         Entries entries = site();
