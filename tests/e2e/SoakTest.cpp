@@ -52,25 +52,14 @@ const char* const kModules = "1,2,3";
 const int kInterfaceVersion = 107;
 
 // README.md's exit table; 128 + signal cannot come, as the soak sends no signal.
+// clang-format off
 const std::set<int> kDocumentedStatuses = {
-    EXIT_OK,
-    EXIT_NO_CONNECTION,
-    EXIT_UNKNOWN_VERSION,
-    EXIT_WRONG_PASSWORD,
-    EXIT_CORRUPT_FILE,
-    EXIT_RESTORE_REFUSED,
-    EXIT_WRONG_CRC,
-    EXIT_NETWORK_UNREACHABLE,
-    EXIT_INCOMPATIBLE_VERSION,
-    EXIT_COMMUNICATION_ERROR,
-    EXIT_NO_FPM,
-    EXIT_LOG_FILE_UNUSABLE,
-    EXIT_UNKNOWN_SOURCE_FPM,
-    EXIT_DESTINATION_FPM_NOT_FOUND,
-    EXIT_BACKUP_FILE_UNUSABLE,
-    EXIT_OUT_OF_MEMORY,
-    EXIT_COMMAND_LINE_REJECTED,
-};
+    EXIT_OK, EXIT_NO_CONNECTION, EXIT_UNKNOWN_VERSION, EXIT_WRONG_PASSWORD, EXIT_CORRUPT_FILE,
+    EXIT_RESTORE_REFUSED, EXIT_WRONG_CRC, EXIT_FPM_CHANGED, EXIT_NETWORK_UNREACHABLE,
+    EXIT_INCOMPATIBLE_VERSION, EXIT_FPM_NOT_RESTORED, EXIT_COMMUNICATION_ERROR, EXIT_NO_FPM,
+    EXIT_LOG_FILE_UNUSABLE, EXIT_UNKNOWN_SOURCE_FPM, EXIT_DESTINATION_FPM_NOT_FOUND,
+    EXIT_BACKUP_FILE_UNUSABLE, EXIT_OUT_OF_MEMORY, EXIT_COMMAND_LINE_REJECTED};
+// clang-format on
 
 uint64_t fromEnvironment(const char* name, uint64_t fallback) {
     const char* text = std::getenv(name);
@@ -85,12 +74,6 @@ std::vector<uint64_t> soakSeeds() {
         seeds.push_back(seed);
     }
     return seeds;
-}
-
-long millisSince(std::chrono::steady_clock::time_point start) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - start)
-                                 .count());
 }
 
 // The tool's environment: compressed time, and a sanitizer report (in a
@@ -209,7 +192,9 @@ protected:
         ASSERT_TRUE(tool.start(toolArgs, toolEnvironment(), dir.file("tool.out"),
                                dir.file("tool.err")));
         const std::optional<int> status = tool.waitExit(kHardCapMs);
-        run->wallMs = millisSince(start);
+        run->wallMs = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - start)
+                                         .count());
         run->hung = !status.has_value();
         run->status = run->hung ? tool.stop().value_or(-1) : *status;
         run->errors = testsupport::readFile(dir.file("tool.err"));
