@@ -2,7 +2,6 @@
 // restore, one real run of the tool each: the exit status it documents,
 // the end within its time-outs, the backup file, and the way out of the
 // run (the closing phase on the bus, the orderly logout on the controller).
-#include "e2e/FaultMatrix.h"
 #include "e2e/BackupFile.h"
 #include "e2e/ToolRun.h"
 #include "support/Loopback.h"
@@ -15,10 +14,264 @@
 #include <chrono>
 #include <iterator>
 #include <map>
+#include <ostream>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
+
+// One case of the matrix: a run of the real tool against a simulated site
+// with one fault injected, and what the tool owes for it.
+namespace e2e {
+
+
+// The run and the site it works on. Backups read the site's controller
+// and modules; restores write a backup file made from another site.
+enum class MatrixTask {
+    Backup,        // -b
+    MasterBackup,  // -b -m 2: module 2 only
+    Restore,       // -r: the controller's data sets, then each module of the file
+    FpmOnly,       // -r -o: the login check, then each module of the file
+    OneToOne,      // -r -o -m 1 -t 2: module 1 of the file onto module 2
+    OneToAll,      // -r -o -m 1: module 1 of the file onto every module at once
+    MasterRestore, // -r of a file saved with master module 1: onto every module at once
+};
+
+// How far a run gets, which decides what the tool owes on its way out.
+enum class MatrixReach {
+    NoController, // no data connection: nothing changed anywhere
+    Controller,   // ends in the controller half: the bus is never opened
+    Login,        // the login check of --fpm-only fails: orderly logout, no bus
+    NoBus,        // controller half done and logged out; the bus gateway refuses
+    Bus,          // the bus was opened: the closing phase must follow
+    BusCut,       // the gateway cut the bus connection: the closing phase on a new one
+};
+
+struct MatrixCase {
+    std::string name;
+    MatrixTask task = MatrixTask::Backup;
+    std::string fpms = "1";           // modules on the simulated bus (--fpms)
+    std::string fileFpms = "1";       // Restore, FpmOnly: the modules the file holds
+    std::vector<std::string> simArgs; // the fault, as simulator options
+    int status = 0;
+    MatrixReach reach = MatrixReach::Bus;
+    double faultSeconds = 0; // tool-clock seconds the fault may add
+    int speedup = 20;
+    int fileVersion = 107;      // Global.Version a successful backup writes
+    std::string wrongCrc;       // the list a status of 9 (or 13) names
+    std::string unfinished;     // modules a failed restore names as cleaned, not restored
+    // A restore's file with these keys set to other values ("" drops the key).
+    std::vector<std::pair<std::string, std::string>> fileEdits;
+    bool controllerCut = false; // the controller closed the data connection itself
+    bool faultUnfired = false;  // the run never makes the request the fault is for
+
+    // Builder steps for the table.
+    // clang-format off
+    MatrixCase& on(std::string modules) { fpms = std::move(modules); return *this; }
+    MatrixCase& holding(std::string modules) { fileFpms = std::move(modules); return *this; }
+    MatrixCase& sim(std::vector<std::string> args);
+    MatrixCase& data(const std::string& fault) { return sim({"--fault", fault}); }
+    MatrixCase& bus(const std::string& fault) { return sim({"--bus-fault", fault}); }
+    // The run never makes the request the fault is for: it must not fire.
+    MatrixCase& unfired() { faultUnfired = true; return *this; }
+    MatrixCase& ends(int exitStatus, MatrixReach how) { status = exitStatus; reach = how; return *this; }
+    MatrixCase& waits(double seconds) { faultSeconds += seconds; return *this; }
+    // Outcomes that hang on a reply arriving within a time-out run with
+    // the clock compressed less, so that a loaded machine cannot turn a
+    // prompt reply into a missing one.
+    MatrixCase& patient() { speedup = 5; return *this; }
+    MatrixCase& version(int number) { fileVersion = number; return *this; }
+    MatrixCase& crcOf(std::string list) { wrongCrc = std::move(list); return *this; }
+    MatrixCase& fileKey(std::string key, std::string value) { fileEdits.emplace_back(std::move(key), std::move(value)); return *this; }
+    MatrixCase& cleanedNotRestored(std::string list) { unfinished = std::move(list); return *this; }
+    // The controller closes the data connection itself: no close request can reach it.
+    MatrixCase& controllerGone() { controllerCut = true; return *this; }
+    // clang-format on
+
+    bool isBackup() const { return task == MatrixTask::Backup || task == MatrixTask::MasterBackup; }
+    bool fpmOnly() const {
+        return task == MatrixTask::FpmOnly || task == MatrixTask::OneToOne ||
+               task == MatrixTask::OneToAll;
+    }
+    // Restores that write every module at once through the group address.
+    bool toAll() const { return task == MatrixTask::OneToAll || task == MatrixTask::MasterRestore; }
+    std::vector<int> modules() const;     // the numbers of fpms
+    std::vector<int> fileModules() const; // the modules a restore's file holds
+    std::vector<std::string> taskArgs() const;
+
+    // Seconds on the tool's clock a run of this case may take: its fixed
+    // pauses and the time-outs of absent modules, plus what the fault adds.
+    double toolSeconds() const;
+    // The wall-clock bound: those seconds under the compression, plus time
+    // for the real work (start-up and the template transfers) on a loaded
+    // machine.
+    double wallSecondsBound() const;
+};
+
+
+namespace {
+
+// The tool's fixed pauses and time-outs, in seconds of its own clock.
+const double PAUSE_AFTER_CONNECT = 2;
+const double CLOSE_ACK_TIMEOUT = 1;
+const double PAUSE_BEFORE_BUS = 70;
+const double PAUSE_AFTER_BUS_CONNECT = 5;
+const double PROG_MODE_TELEGRAMS = 3 * 0.5; // three telegrams, 500 ms after each
+const double GROUP_REPLY_WAIT = 0.3;        // a telegram to every module needs no reply
+const double LOOKUP_TIMEOUT = 1;            // an absent module costs one identification time-out
+const double PAUSE_AFTER_TEMPLATES = 2;
+const double PAUSE_AFTER_CLEAN = 10;
+const double PAUSE_AFTER_CLEAN_ALL = 20;
+const int TEMPLATE_BLOCKS = 485;
+
+// Wall-clock allowance for what no compression shortens: starting the
+// tool, the loopback exchanges of a template transfer (970 of them) and
+// the file writes, on a machine that runs other tests at the same time.
+const double START_ALLOWANCE = 5;
+const double TRANSFER_ALLOWANCE = 2;
+
+
+} // namespace
+
+// The numbers of a list such as "1,2" ("none" and "" are empty).
+std::vector<int> numbersOf(const std::string& list) {
+    std::vector<int> numbers;
+    if (list == "none") {
+        return numbers;
+    }
+    std::istringstream in(list);
+    for (std::string part; std::getline(in, part, ',');) {
+        numbers.push_back(std::stoi(part));
+    }
+    return numbers;
+}
+
+MatrixCase matrixCase(std::string name, MatrixTask task) {
+    MatrixCase c;
+    c.name = std::move(name);
+    c.task = task;
+    if (task == MatrixTask::MasterBackup || task == MatrixTask::OneToOne ||
+        task == MatrixTask::OneToAll || task == MatrixTask::MasterRestore) {
+        c.fpms = "1,2";
+    }
+    if (task == MatrixTask::OneToOne) {
+        c.fileFpms = "1,2"; // the destination's configuration comes from its own key
+    }
+    return c;
+}
+
+MatrixCase& MatrixCase::sim(std::vector<std::string> args) {
+    simArgs.insert(simArgs.end(), args.begin(), args.end());
+    return *this;
+}
+
+std::vector<int> MatrixCase::modules() const {
+    return numbersOf(fpms);
+}
+
+std::vector<int> MatrixCase::fileModules() const {
+    return task == MatrixTask::Restore || task == MatrixTask::FpmOnly ||
+                   task == MatrixTask::OneToOne
+               ? numbersOf(fileFpms)
+               : std::vector<int>{1};
+}
+
+std::vector<std::string> MatrixCase::taskArgs() const {
+    switch (task) {
+    case MatrixTask::Backup:
+        return {"--backup"};
+    case MatrixTask::MasterBackup:
+        return {"--backup", "--fpm-from", "2"};
+    case MatrixTask::Restore:
+    case MatrixTask::MasterRestore:
+        return {"--restore"};
+    case MatrixTask::FpmOnly:
+        return {"--restore", "--fpm-only"};
+    case MatrixTask::OneToOne:
+        return {"--restore", "--fpm-only", "--fpm-from", "1", "--fpm-to", "2"};
+    case MatrixTask::OneToAll:
+        return {"--restore", "--fpm-only", "--fpm-from", "1"};
+    }
+    return {};
+}
+
+double MatrixCase::toolSeconds() const {
+    double seconds = faultSeconds;
+    if (reach == MatrixReach::NoController) {
+        return seconds;
+    }
+    seconds += PAUSE_AFTER_CONNECT + CLOSE_ACK_TIMEOUT;
+    if (reach == MatrixReach::Controller || reach == MatrixReach::Login) {
+        return seconds;
+    }
+    seconds += PAUSE_BEFORE_BUS;
+    if (reach == MatrixReach::NoBus) {
+        return seconds;
+    }
+    seconds += PAUSE_AFTER_BUS_CONNECT + 2 * PROG_MODE_TELEGRAMS + GROUP_REPLY_WAIT;
+    // An absent module is asked for three times in every scan.
+    const double absent = 3 * (8.0 - static_cast<double>(modules().size()));
+    if (isBackup()) {
+        const double saved =
+            task == MatrixTask::MasterBackup ? 1 : static_cast<double>(modules().size());
+        return seconds + absent * LOOKUP_TIMEOUT + saved * PAUSE_AFTER_TEMPLATES;
+    }
+    // Each restore looks for the modules once; a single-module restore
+    // once more for its destination, a restore onto every module also
+    // before the clean (the CRC check takes the modules cleaned).
+    const double scans = task == MatrixTask::OneToOne || toAll() ? 2 : 1;
+    seconds += scans * absent * LOOKUP_TIMEOUT;
+    if (toAll()) {
+        return seconds + PAUSE_AFTER_CLEAN_ALL + PAUSE_AFTER_TEMPLATES +
+               (TEMPLATE_BLOCKS + 1) * GROUP_REPLY_WAIT;
+    }
+    const double targets =
+        task == MatrixTask::OneToOne ? 1 : static_cast<double>(fileModules().size());
+    return seconds + targets * (PAUSE_AFTER_CLEAN + PAUSE_AFTER_TEMPLATES);
+}
+
+double MatrixCase::wallSecondsBound() const {
+    double transfers = 0;
+    if (reach == MatrixReach::Bus || reach == MatrixReach::BusCut) {
+        transfers = task == MatrixTask::Backup ? static_cast<double>(modules().size())
+                    : task == MatrixTask::Restore || task == MatrixTask::FpmOnly
+                        ? static_cast<double>(fileModules().size())
+                        : 1;
+    }
+    return toolSeconds() / speedup + START_ALLOWANCE + transfers * TRANSFER_ALLOWANCE;
+}
+
+// The error line the tool documents for an exit status ("" for 0; for 9
+// and 13 the line without the list of modules it ends with).
+std::string documentedMessage(int status) {
+    static const std::map<int, std::string> messages = {
+        {1, "Could not open network connection."},
+        {2, "Unkown interface version."},
+        {3, "Wrong password."},
+        {7, "Backup file is corrupt."},
+        {8, "Could not restore data."},
+        {9, "One ore more FPM has a wrong CRC. ["},
+        {10, "FPM 1 changed during the backup."},
+        {11, "Network unreachable."},
+        {12, "Backup file version not compatible."},
+        {13, "One or more FPM is not on the bus and was not restored. ["},
+        {14, "Communication error."},
+        {15, "No FPM found."},
+        {17, "Unkown source FPM."},
+        {18, "Destination FPM not found."},
+        {19, "Could not open backup file."},
+    };
+    auto found = messages.find(status);
+    return found == messages.end() ? "" : found->second;
+}
+
+// Readable case names in test output.
+std::ostream& operator<<(std::ostream& out, const MatrixCase& c) {
+    return out << c.name;
+}
+
+} // namespace e2e
 
 using e2e::MatrixCase;
 using e2e::MatrixReach;
