@@ -9,9 +9,9 @@
 //   - end within a plain bound (kHardCapMs),
 //   - end with a documented exit status,
 //   - leave the files sound: after a failed backup the earlier file is
-//     there byte for byte, after a successful one a complete and
-//     consistent backup (tursa-inspect); a restore never changes its
-//     file; no temporary file stays behind.
+//     there byte for byte, after a successful one the whole site byte for
+//     byte (see the exception below); a restore never changes its file;
+//     no temporary file stays behind.
 // The seeds are TURSA_SOAK_SEEDS seeds from TURSA_SOAK_FIRST_SEED; without
 // them the CI slice below. The variables count where the tests are listed,
 // that is when ctest's list is made at build time, or when the test binary
@@ -152,7 +152,6 @@ protected:
         ASSERT_NO_FATAL_FAILURE(readSite());
         soundBackup = e2e::expectedBackup(kInterfaceVersion, sets, 0xC0, modules);
         ASSERT_TRUE(testsupport::writeFile(backupFile, soundBackup));
-        ASSERT_EQ(inspect(backupFile), 0) << "the earlier backup is sound";
     }
 
     uint64_t seed() const { return GetParam(); }
@@ -166,12 +165,6 @@ protected:
         sets = e2e::siteSets(site);
         modules = e2e::siteModules(site, {1, 2, 3});
         site.stop();
-    }
-
-    int inspect(const std::string& file) {
-        testsupport::Process inspector;
-        inspector.start({TURSA_INSPECT_BIN, file}, {}, dir.file("inspect.out"), "");
-        return inspector.waitExit(20000).value_or(-1);
     }
 
     // Runs the tool with the task's arguments against a fresh hostile
@@ -290,15 +283,8 @@ TEST_P(HostileSoak, Backup) {
     const bool faithful = succeeded && after == site;
     const bool controllerDamage = succeeded && !faithful && sameModules(after, site) &&
                                   controllerDataBent(dir.file("hostile/events.log"));
-    if (!succeeded) {
-        checks.push_back({after != soundBackup, "damage",
-                          "the failed backup changed the earlier file"});
-    } else if (!controllerDamage) {
-        checks.push_back({inspect(backupFile) != 0, "damage",
-                          "the successful backup left a file that tursa-inspect finds "
-                          "incomplete or inconsistent:\n" +
-                              testsupport::readFile(dir.file("inspect.out"))});
-    }
+    checks.push_back({!succeeded && after != soundBackup, "damage",
+                      "the failed backup changed the earlier file"});
     int changed = 0;
     for (const auto& [number, module] : modules) {
         changed += testsupport::readFile(dir.file("hostile/fpm" + std::to_string(number) +
