@@ -58,11 +58,8 @@ TEST(E2eClock, WallClockStepsMoveNeitherPausesNorTimeOuts) {
             if (run.steps == 2) {
                 continue;
             }
-            const auto events = run.sim.events();
             const size_t frames = run.sim.frames(SimProcess::kBusPort).size();
-            const bool dataClosed = std::any_of(events.begin(), events.end(), [](const auto& e) {
-                return e.port == SimProcess::kDataPort && e.what == "close";
-            });
+            const bool dataClosed = run.sim.hasEvent(SimProcess::kDataPort, "close");
             if ((run.steps == 0 && dataClosed) || (run.steps == 1 && frames > 200)) {
                 // Replaced in one rename: the tool never reads half an offset.
                 run.framesAtStep = frames;

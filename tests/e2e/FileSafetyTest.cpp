@@ -28,15 +28,6 @@ std::string temporaryIn(const std::string& dir, const std::string& target) {
     return "";
 }
 
-bool controllerClosed(const testsupport::SimProcess& sim) {
-    for (const auto& event : sim.events()) {
-        if (event.port == testsupport::SimProcess::kDataPort && event.what == "close") {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A simulated site, an earlier backup beside which the tool works, and the
 // tool started on it, optionally under a resource limit (through prlimit).
 class E2eFileSafety : public ::testing::Test {
@@ -91,10 +82,7 @@ TEST_F(E2eFileSafety, SwappedTemporaryFileIsNeverWrittenThrough) {
     startSite();
     testsupport::writeFile(dir.file("victim"), "precious\n");
     startBackup();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!controllerClosed(sim) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    testsupport::waitUntil([&] { return sim.hasEvent(testsupport::SimProcess::kDataPort, "close"); }, 20);
     const std::string temporary = temporaryIn(dir.path(), "site.bak");
     ASSERT_FALSE(temporary.empty()) << "no temporary file beside the target";
     ASSERT_EQ(unlink(temporary.c_str()), 0);

@@ -23,26 +23,6 @@
 
 namespace {
 
-bool waitFor(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-bool hasEvent(const testsupport::SimProcess& sim, int port, const std::string& what) {
-    for (const auto& event : sim.events()) {
-        if (event.port == port && event.what.rfind(what, 0) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A pseudo-terminal whose other end a child takes as its error stream;
 // everything the child writes there is collected.
 class Terminal {
@@ -132,8 +112,8 @@ protected:
     }
 
     void waitForTheControllerHalfsEnd() {
-        ASSERT_TRUE(waitFor(
-            [&] { return hasEvent(sim, testsupport::SimProcess::kDataPort, "close"); }));
+        ASSERT_TRUE(testsupport::waitUntil(
+            [&] { return sim.hasEvent(testsupport::SimProcess::kDataPort, "close"); }));
     }
 
     // What the run left beside the earlier file.
@@ -181,12 +161,12 @@ TEST_F(E2eInterrupt, CtrlCDuringThePauseBeforeTheBus) {
     EXPECT_EQ(exitStatus(), 128 + SIGINT);
     expectInterruptedLines();
     expectEarlierFileKept();
-    EXPECT_FALSE(hasEvent(sim, testsupport::SimProcess::kBusPort, "open"));
+    EXPECT_FALSE(sim.hasEvent(testsupport::SimProcess::kBusPort, "open"));
 }
 
 TEST_F(E2eInterrupt, TermDuringTheTemplateTransferLeavesTheModulesClean) {
     startBackup();
-    ASSERT_TRUE(waitFor([&] { return sim.frames(testsupport::SimProcess::kBusPort).size() > 100; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return sim.frames(testsupport::SimProcess::kBusPort).size() > 100; }));
     kill(tool.pid(), SIGTERM);
     EXPECT_EQ(exitStatus(), 128 + SIGTERM);
     expectInterruptedLines();
@@ -196,7 +176,7 @@ TEST_F(E2eInterrupt, TermDuringTheTemplateTransferLeavesTheModulesClean) {
     EXPECT_EQ(frames.back(), "01 01 06 00 02 cf 01 f0 40 03") << "the bus reset comes last";
     EXPECT_NE(frames[frames.size() - 2].find(" 02 ff 08 f0 "), std::string::npos) << "after programming mode off";
     EXPECT_FALSE(sim.fpmProgMode(1));
-    EXPECT_TRUE(hasEvent(sim, testsupport::SimProcess::kBusPort, "close"));
+    EXPECT_TRUE(sim.hasEvent(testsupport::SimProcess::kBusPort, "close"));
 }
 
 // The technician's ssh session drops: the hang-up ends the run like Ctrl-C,
@@ -247,7 +227,7 @@ TEST_F(E2eInterrupt, InterruptedRestoreNamesTheModuleItCleaned) {
         tool.start({TURSA_TOOL_BIN, "-r", "-o", "-i", address, "-p", "pw", "-f",
                     work.file("site.bak")},
                    e2e::compressedTime(), dir.file("out"), dir.file("err"));
-        ASSERT_TRUE(waitFor([&] {
+        ASSERT_TRUE(testsupport::waitUntil([&] {
             const auto frames = sim.frames(testsupport::SimProcess::kBusPort);
             return std::count_if(frames.begin() + static_cast<long>(before), frames.end(),
                                  [&](const std::string& f) {

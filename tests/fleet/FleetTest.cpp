@@ -73,10 +73,7 @@ std::string linkOf(const std::string& path) {
 }
 
 bool waitForFile(const std::string& path) {
-    for (int i = 0; i < 3000 && access(path.c_str(), F_OK) != 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return access(path.c_str(), F_OK) == 0;
+    return testsupport::waitUntil([&] { return access(path.c_str(), F_OK) == 0; });
 }
 
 nlohmann::json jsonOf(const std::string& path) {

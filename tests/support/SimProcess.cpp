@@ -73,4 +73,13 @@ std::vector<SimEvent> SimProcess::events() const {
     return events;
 }
 
+bool SimProcess::hasEvent(int port, const std::string& text) const {
+    for (const SimEvent& event : events()) {
+        if (event.port == port && event.what.rfind(text, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace testsupport

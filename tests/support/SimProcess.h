@@ -50,6 +50,8 @@ public:
 
     // Every line of events.log so far, in order.
     std::vector<SimEvent> events() const;
+    // Whether an event on the port starts with the text ("close", "open").
+    bool hasEvent(int port, const std::string& text) const;
 
     std::string stderrText() const { return readFile(m_stateDir + "/sim.stderr"); }
     Process& process() { return m_process; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ private:
 std::string readFile(const std::string& path);
 // Replaces the file with the bytes; false when it cannot be written.
 bool writeFile(const std::string& path, const std::string& bytes);
+// Polls the condition every 10 ms until it holds (true) or the seconds pass.
+bool waitUntil(const std::function<bool()>& condition, int seconds = 30);
 // The names in the folder, sorted, other than "." and ".." and those given.
 std::vector<std::string> namesIn(const std::string& folder, const std::vector<std::string>& except = {});
 
