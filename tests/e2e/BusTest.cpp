@@ -104,23 +104,6 @@ int countOf(const std::vector<Telegram>& telegrams, int destination, int functio
     }));
 }
 
-// The closing phase: programming mode off (three times, counted once), then
-// the bus reset to all modules.
-std::vector<std::string> closingPhase() {
-    return {"ff:08", "cf:01"};
-}
-
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char byte : bytes) {
-        text += text.empty() ? "" : " ";
-        text += digits[byte >> 4];
-        text += digits[byte & 0xF];
-    }
-    return text;
-}
-
 std::string littleEndian32(size_t value) {
     std::string bytes;
     for (int i = 0; i < 4; ++i) {
@@ -220,8 +203,8 @@ TEST_F(E2eBus, FullBackupOfEightModules) {
         }
         expectedShape.insert(expectedShape.end(), {module + ":5e", module + ":06"});
     }
-    const auto closing = closingPhase();
-    expectedShape.insert(expectedShape.end(), closing.begin(), closing.end());
+    // The closing phase: programming mode off (three times, counted once), then the bus reset.
+    expectedShape.insert(expectedShape.end(), {"ff:08", "cf:01"});
     ASSERT_EQ(shape(telegrams), expectedShape);
 
     const std::string fpm2 = before.at(2).templates;
@@ -330,12 +313,12 @@ TEST_F(E2eBus, BackupAndRestoreWithLoginAtVersion107) {
     ASSERT_EQ(stat(backupFile.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 
-    std::vector<std::string> wire = {hex("\x01\x07\x00"s),
-                                     hex("\x01\x09\x04\x06\x00\x00\x00secret"s)};
+    std::vector<std::string> wire = {e2e::hexOf("\x01\x07\x00"s, " "),
+                                     e2e::hexOf("\x01\x09\x04\x06\x00\x00\x00secret"s, " ")};
     for (char id = 0; id < 4; ++id) {
-        wire.push_back(hex(std::string("\x01\x00", 2) + id));
+        wire.push_back(e2e::hexOf(std::string("\x01\x00", 2) + id, " "));
     }
-    wire.push_back(hex("\x01\x03\x00"s));
+    wire.push_back(e2e::hexOf("\x01\x03\x00"s, " "));
     EXPECT_EQ(source->frames(11574), wire);
     source.reset();
 
@@ -360,10 +343,10 @@ TEST_F(E2eBus, BackupAndRestoreWithLoginAtVersion107) {
     ASSERT_EQ(frames.size(), 7u);
     for (int id = 0; id < 4; ++id) {
         const std::string& bytes = original.at(e2e::SET_NAMES[id]);
-        EXPECT_EQ(frames[2 + id], hex(std::string("\x01\x01", 2) + char(id) +
-                                            littleEndian32(bytes.size()) + bytes));
+        EXPECT_EQ(frames[2 + id], e2e::hexOf(std::string("\x01\x01", 2) + char(id) +
+                                            littleEndian32(bytes.size()) + bytes, " "));
     }
-    EXPECT_EQ(frames.back(), hex("\x01\x03\x00"s));
+    EXPECT_EQ(frames.back(), e2e::hexOf("\x01\x03\x00"s, " "));
     EXPECT_EQ(testsupport::readFile(backupFile), expectedBackupFile)
         << "a restore leaves the file as it was";
 }

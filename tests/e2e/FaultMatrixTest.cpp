@@ -26,6 +26,20 @@
 namespace e2e {
 
 
+// The numbers of a list such as "1,2" ("none" and "" are empty).
+std::vector<int> numbersOf(const std::string& list) {
+    std::vector<int> numbers;
+    if (list == "none") {
+        return numbers;
+    }
+    std::istringstream in(list);
+    for (std::string part; std::getline(in, part, ',');) {
+        numbers.push_back(std::stoi(part));
+    }
+    return numbers;
+}
+
+
 // The run and the site it works on. Backups read the site's controller
 // and modules; restores write a backup file made from another site.
 enum class MatrixTask {
@@ -70,7 +84,7 @@ struct MatrixCase {
     // clang-format off
     MatrixCase& on(std::string modules) { fpms = std::move(modules); return *this; }
     MatrixCase& holding(std::string modules) { fileFpms = std::move(modules); return *this; }
-    MatrixCase& sim(std::vector<std::string> args);
+    MatrixCase& sim(const std::vector<std::string>& args) { simArgs.insert(simArgs.end(), args.begin(), args.end()); return *this; }
     MatrixCase& data(const std::string& fault) { return sim({"--fault", fault}); }
     MatrixCase& bus(const std::string& fault) { return sim({"--bus-fault", fault}); }
     // The run never makes the request the fault is for: it must not fire.
@@ -96,9 +110,21 @@ struct MatrixCase {
     }
     // Restores that write every module at once through the group address.
     bool toAll() const { return task == MatrixTask::OneToAll || task == MatrixTask::MasterRestore; }
-    std::vector<int> modules() const;     // the numbers of fpms
-    std::vector<int> fileModules() const; // the modules a restore's file holds
-    std::vector<std::string> taskArgs() const;
+    std::vector<int> modules() const { return numbersOf(fpms); } // the numbers of fpms
+    // The modules a restore's file holds.
+    std::vector<int> fileModules() const {
+        const bool chosen = task == MatrixTask::Restore || task == MatrixTask::FpmOnly || task == MatrixTask::OneToOne;
+        return chosen ? numbersOf(fileFpms) : std::vector<int>{1};
+    }
+    std::vector<std::string> taskArgs() const {
+        static const std::map<MatrixTask, std::vector<std::string>> args = {
+            {MatrixTask::Backup, {"--backup"}}, {MatrixTask::MasterBackup, {"--backup", "--fpm-from", "2"}},
+            {MatrixTask::Restore, {"--restore"}}, {MatrixTask::MasterRestore, {"--restore"}},
+            {MatrixTask::FpmOnly, {"--restore", "--fpm-only"}},
+            {MatrixTask::OneToOne, {"--restore", "--fpm-only", "--fpm-from", "1", "--fpm-to", "2"}},
+            {MatrixTask::OneToAll, {"--restore", "--fpm-only", "--fpm-from", "1"}}};
+        return args.at(task);
+    }
 
     // Seconds on the tool's clock a run of this case may take: its fixed
     // pauses and the time-outs of absent modules, plus what the fault adds.
@@ -134,19 +160,6 @@ const double TRANSFER_ALLOWANCE = 2;
 
 } // namespace
 
-// The numbers of a list such as "1,2" ("none" and "" are empty).
-std::vector<int> numbersOf(const std::string& list) {
-    std::vector<int> numbers;
-    if (list == "none") {
-        return numbers;
-    }
-    std::istringstream in(list);
-    for (std::string part; std::getline(in, part, ',');) {
-        numbers.push_back(std::stoi(part));
-    }
-    return numbers;
-}
-
 MatrixCase matrixCase(std::string name, MatrixTask task) {
     MatrixCase c;
     c.name = std::move(name);
@@ -159,41 +172,6 @@ MatrixCase matrixCase(std::string name, MatrixTask task) {
         c.fileFpms = "1,2"; // the destination's configuration comes from its own key
     }
     return c;
-}
-
-MatrixCase& MatrixCase::sim(std::vector<std::string> args) {
-    simArgs.insert(simArgs.end(), args.begin(), args.end());
-    return *this;
-}
-
-std::vector<int> MatrixCase::modules() const {
-    return numbersOf(fpms);
-}
-
-std::vector<int> MatrixCase::fileModules() const {
-    return task == MatrixTask::Restore || task == MatrixTask::FpmOnly ||
-                   task == MatrixTask::OneToOne
-               ? numbersOf(fileFpms)
-               : std::vector<int>{1};
-}
-
-std::vector<std::string> MatrixCase::taskArgs() const {
-    switch (task) {
-    case MatrixTask::Backup:
-        return {"--backup"};
-    case MatrixTask::MasterBackup:
-        return {"--backup", "--fpm-from", "2"};
-    case MatrixTask::Restore:
-    case MatrixTask::MasterRestore:
-        return {"--restore"};
-    case MatrixTask::FpmOnly:
-        return {"--restore", "--fpm-only"};
-    case MatrixTask::OneToOne:
-        return {"--restore", "--fpm-only", "--fpm-from", "1", "--fpm-to", "2"};
-    case MatrixTask::OneToAll:
-        return {"--restore", "--fpm-only", "--fpm-from", "1"};
-    }
-    return {};
 }
 
 double MatrixCase::toolSeconds() const {

@@ -21,7 +21,6 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <functional>
 #include <poll.h>
 #include <sys/stat.h>
 #include <thread>

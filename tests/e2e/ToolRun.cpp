@@ -52,6 +52,15 @@ std::string base64(const std::string& bytes) {
     return shellOutput("base64 -w0 < '" + scratch.file("in") + "'");
 }
 
+std::string hexOf(const std::string& bytes, const std::string& separator) {
+    std::string text;
+    for (unsigned char byte : bytes) {
+        text += (text.empty() ? "" : separator) + "0123456789abcdef"[byte >> 4];
+        text += "0123456789abcdef"[byte & 0xF];
+    }
+    return text;
+}
+
 std::string shellOutput(const std::string& command) {
     std::string text;
     FILE* pipe = popen(command.c_str(), "r");

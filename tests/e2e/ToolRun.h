@@ -34,6 +34,9 @@ std::vector<std::string> splitLines(const std::string& text);
 // Base64 of the bytes by coreutils, an encoder independent of the tool's.
 std::string base64(const std::string& bytes);
 
+// The bytes in lower-case hex, the separator between bytes.
+std::string hexOf(const std::string& bytes, const std::string& separator = "");
+
 // What the shell command writes on its standard output.
 std::string shellOutput(const std::string& command);
 

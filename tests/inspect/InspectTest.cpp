@@ -27,15 +27,6 @@ std::string bytes(size_t count, unsigned seed) {
     return block;
 }
 
-std::string hexOf(const std::string& block) {
-    std::string hex;
-    for (unsigned char byte : block) {
-        hex += "0123456789abcdef"[byte >> 4];
-        hex += "0123456789abcdef"[byte & 0xF];
-    }
-    return hex;
-}
-
 e2e::Module module(unsigned seed) {
     return {bytes(TEMPLATE_SIZE, seed), bytes(5, seed + 1), bytes(5, seed + 2)};
 }
@@ -220,7 +211,7 @@ TEST_F(Inspect, DiffNamesEveryDifferenceAndIgnoresLineOrder) {
                               "77 bytes in A, 80 in B\n"
                               "Differs: FPM1.Data: 3 bytes differ, first at offset 1000\n"
                               "Differs: FPM1.CRC: " +
-                              hexOf(module(10).crc) +
+                              e2e::hexOf(module(10).crc) +
                               " in A, 0102030405 in B\n"
                               "Differs: FPM3: only in A\n"
                               "Verdict: the files differ in 5 items\n");
