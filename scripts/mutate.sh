@@ -70,6 +70,11 @@ started = time.time()
 report_lines = []
 
 
+def write_report():
+    with open(os.path.join(BUILD, "mutate-report.txt"), "w") as f:
+        f.write("\n".join(report_lines) + "\n")
+
+
 def say(text=""):
     print(text, flush=True)
     report_lines.append(text)
@@ -435,6 +440,7 @@ def first_failure(names, tests, cov):
                 running.clear()
                 if not run_alone(name, tests, limit):
                     return failure
+                print("    %s failed among others but passed alone" % short(name), flush=True)
                 flaky.append(name)
                 pending = interrupted + pending
                 break
@@ -504,6 +510,7 @@ def main():
         if len(results) == args.count:
             break
         path = mutant["file"]
+        mutant_started = time.time()
         if path not in originals:
             with open(path) as f:
                 originals[path] = f.read()
@@ -533,9 +540,10 @@ def main():
         mutant["diff"] = diff_of(mutant, lines)
         results.append(mutant)
         fate = "killed by " + killer if killer else "SURVIVED"
-        say("[%2d/%d] %s:%d  %s  (%d tests by %s)  %s" % (
+        say("[%2d/%d] %s:%d  %s  (%d tests by %s, %d s)  %s" % (
             len(results), args.count, path, mutant["line"], mutant["operator"], len(chosen),
-            how, fate))
+            how, time.time() - mutant_started, fate))
+        write_report()
     killed = sum(1 for m in results if m["killer"])
     survived = len(results) - killed
     say()
@@ -553,9 +561,7 @@ def main():
             say()
             say("survivor %s:%d  %s" % (m["file"], m["line"], m["operator"]))
             say(m["diff"].rstrip("\n"))
-    os.makedirs(BUILD, exist_ok=True)
-    with open(os.path.join(BUILD, "mutate-report.txt"), "w") as f:
-        f.write("\n".join(report_lines) + "\n")
+    write_report()
     print("report: build-mutate/mutate-report.txt")
 
 
