@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A small mutation tester: how many one-line faults in the tool's core does
 # the test suite catch?
-#   scripts/mutate.sh [--seed N] [--count N] [--jobs N]
+#   scripts/mutate.sh [--seed N] [--count N] [--jobs N] [--list]
 # Draws a fixed, seeded sample of one-line mutants from the .cpp files of
 # src/bus, src/controller, src/store, src/backup and src/net (comparison and
 # arithmetic operators swapped, integer constants moved by one, conditions
@@ -18,9 +18,14 @@
 # mutated line runs exactly as it would on the sound tree, so it is left
 # out. A line that gcov does not count but that lies inside a function
 # (a continued statement, a local constant) runs the tests that entered that
-# function; any other line (a namespace-scope constant) runs every test.
-# The map is cached in build-mutate-cov/, keyed by the trees of src/,
-# tests/ and sim/.
+# function; any other line (a namespace-scope constant) runs every test. A
+# test that fails in the coverage run (its tool could not write its coverage)
+# runs for every mutant. The map is cached in build-mutate-cov/, keyed by the
+# trees of src/, tests/ and sim/.
+#
+# The whole script is one block, read before it runs, so that a checkout
+# during a run cannot change what bash reads next.
+{
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -400,10 +405,11 @@ kills = {}  # a test that killed mutants before runs first: most kills come from
 
 
 def first_failure(names, tests, cov):
-    """Runs the tests, several at once, those that killed mutants before and then the quickest first; returns the first
-    one that fails, crashes or outlives a few times its normal time, and
-    fails again when it runs alone (a test that then passes was upset by the
-    load of the others, not by the mutant: it is noted and the run goes on)."""
+    """Runs the tests several at once, those that killed mutants before and
+    then the quickest first; returns the first one that fails, crashes or
+    outlives a few times its normal time, and fails again when it runs alone
+    (a test that then passes was upset by the load of the others, not by the
+    mutant: it is noted and the run goes on)."""
     pending = sorted(names, key=lambda n: (-kills.get(n, 0), seconds_of(n, cov), n))
     running = {}
 
@@ -555,7 +561,7 @@ def main():
         time.time() - started, cov.get("seconds", "?")))
     if flaky:
         say("tests that failed among others but passed alone (not counted as kills): %s"
-            % ", ".join(map(short, flaky)))
+            % ", ".join("%s (%dx)" % (short(n), flaky.count(n)) for n in sorted(set(flaky))))
     say("killed %d / survived %d / score %.1f%%" % (
         killed, survived, 100.0 * killed / max(1, len(results))))
     for m in results:
@@ -586,3 +592,4 @@ if ! git diff --quiet -- src; then
     exit 1
 fi
 exit "$status"
+}
