@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the demo, the tests and the
 # benchmarks need, when missing.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libbenchmark-dev libfaketime coreutils time strace groff-base
+packages=(cmake make g++ ccache libgtest-dev libbenchmark-dev libfaketime coreutils time strace groff-base
           nlohmann-json3-dev libcli11-dev libssl-dev)
 missing=()
 for package in "${packages[@]}"; do
