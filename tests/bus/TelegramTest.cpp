@@ -112,6 +112,8 @@ TEST(BusFrame, HeaderLengthAndCapacity) {
     CMelkoFrame full = frameHolding({1, 2, 3});
     EXPECT_FALSE(full.setData(tooLarge.data(), tooLarge.size()));
     EXPECT_EQ(wireOf(full), (Bytes{0x01, 0x00, 0x03, 0x00, 1, 2, 3}));
+    const Bytes wide = wireOf(frameHolding(Bytes(300, 0x10)));
+    EXPECT_EQ(Bytes(wide.begin(), wide.begin() + 4), (Bytes{0x01, 0x00, 0x2C, 0x01})) << "a length above 255";
 
     CMelkoTele tele;
     std::vector<char> block(62990, 0x11);

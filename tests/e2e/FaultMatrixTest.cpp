@@ -418,6 +418,7 @@ protected:
         EXPECT_EQ(unfinished, c.unfinished) << "modules named as cleaned and not restored";
         if (c.status == 0) {
             EXPECT_EQ(result.err, "") << "no error line";
+            EXPECT_TRUE(!c.isBackup() || result.out.find("Backup of the controller finished.\n") != std::string::npos);
             return;
         }
         ASSERT_FALSE(lines.empty()) << "no error message";

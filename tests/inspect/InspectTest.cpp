@@ -126,6 +126,7 @@ TEST_F(Inspect, EachDamageIsOneProblemLineAndExit7) {
         {[](Entries& e) { e.erase("ConfigManager.DataLength"); }, "ConfigManager.DataLength is missing"},
         {[](Entries& e) { e.erase("Global.Version"); }, "Global.Version is missing"},
         {[](Entries& e) { e["Global.Version"] = "-107"; }, "Global.Version is not a decimal number: '-107'"},
+        {[](Entries& e) { e["Global.Version"] = "1 07"; }, "Global.Version is not a decimal number: '1 07'"},
         {[](Entries& e) { e["Global.Version"] = "103"; }, "interface version 103 is older than 104, the oldest a restore accepts"},
         {[](Entries& e) { e["UserManagerConfig.Data"] = e2e::base64(bytes(299, 1)); }, "UserManagerConfig.Data decodes to 299 bytes, but UserManagerConfig.DataLength is 300"},
         {[](Entries& e) { e["DayLightConfig.Data"] = "AQID"; }, "DayLightConfig.Data decodes to 3 bytes, but DayLightConfig.DataLength is 0"},
