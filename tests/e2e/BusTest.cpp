@@ -128,11 +128,11 @@ protected:
     }
 
     e2e::ToolResult tool(const std::string& task, const std::string& password, int verbosity,
-                         std::vector<std::string> extra = {}) {
+                         std::vector<std::string> extra = {}, int speedup = SPEEDUP) {
         std::vector<std::string> args = {task, "-i", address, "-p", password, "-f", backupFile,
                                          "-v", std::to_string(verbosity)};
         args.insert(args.end(), extra.begin(), extra.end());
-        return runTool(args, dir.path(), true, 240000);
+        return runTool(args, dir.path(), true, 240000, speedup);
     }
 
     // The backup file a run against these data sets and the simulator's
@@ -165,7 +165,10 @@ TEST_F(E2eBus, FullBackupOfEightModules) {
     auto sim = startSim({"--fpms", "1,2,3,4,5,6,7,8", "--seed", "11", "--password", "pw"});
     const std::vector<int> all = {1, 2, 3, 4, 5, 6, 7, 8};
     const auto before = e2e::siteModules(*sim, all);
-    auto result = tool("--backup", "pw", 4);
+    // Compressed less, so that the pauses stand out from a busy machine's
+    // scheduling delays, which may make the simulator log an event late.
+    const int speedup = 5;
+    auto result = tool("--backup", "pw", 4, {}, speedup);
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(readFile(backupFile), e2e::expectedBackup(107, e2e::siteSets(*sim), 0xC0, before));
@@ -233,14 +236,12 @@ TEST_F(E2eBus, FullBackupOfEightModules) {
     const auto events = sim->events();
     const int data = testsupport::SimProcess::kDataPort;
     const int bus = testsupport::SimProcess::kBusPort;
-    const long tolerance = 10;
-    EXPECT_GE(gapMs(events, data, "open", data, "frame"), 2000 / SPEEDUP - tolerance);
-    EXPECT_GE(gapMs(events, data, "close", bus, "open"), 70000 / SPEEDUP - tolerance);
-    EXPECT_GE(gapMs(events, bus, "open", bus, "frame"), 5000 / SPEEDUP - tolerance);
-    EXPECT_GE(gapMs(events, bus, " 02 ff 07 f0", bus, " 02 ff 07 f0"),
-              500 / SPEEDUP - tolerance);
-    EXPECT_GE(gapMs(events, bus, " 02 c1 04 f0 00 f2 10 03 00 30 ", bus, " 02 c1 5e f0"),
-              2000 / SPEEDUP - tolerance);
+    auto atLeastHalfOf = [speedup](long toolMs) { return toolMs / speedup / 2; };
+    EXPECT_GE(gapMs(events, data, "open", data, "frame"), atLeastHalfOf(2000));
+    EXPECT_GE(gapMs(events, data, "close", bus, "open"), atLeastHalfOf(70000));
+    EXPECT_GE(gapMs(events, bus, "open", bus, "frame"), atLeastHalfOf(5000));
+    EXPECT_GE(gapMs(events, bus, " 02 ff 07 f0", bus, " 02 ff 07 f0"), atLeastHalfOf(500));
+    EXPECT_GE(gapMs(events, bus, " 02 c1 04 f0 00 f2 10 03 00 30 ", bus, " 02 c1 5e f0"), atLeastHalfOf(2000));
 }
 
 TEST_F(E2eBus, RestoreOfEveryModuleAndOfOneModule) {
